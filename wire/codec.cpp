@@ -223,17 +223,18 @@ std::size_t FrameReader::feed(std::span<const std::uint8_t> input) {
             state_ = State::Failed;
             return used;
         }
-        body_.resize(*length);
-        body_have_ = 0;
+        // The body grows as its bytes arrive, so a peer that announces 16 MiB and sends
+        // nothing costs nothing; the buffer's capacity is kept from frame to frame.
+        body_.clear();
+        body_length_ = *length;
         state_ = State::Body;
     }
     if (state_ == State::Body) {
         const auto rest = input.subspan(used);
-        const std::size_t n = std::min(rest.size(), body_.size() - body_have_);
-        std::copy_n(rest.begin(), n, body_.begin() + static_cast<std::ptrdiff_t>(body_have_));
-        body_have_ += n;
+        const std::size_t n = std::min(rest.size(), body_length_ - body_.size());
+        body_.insert(body_.end(), rest.begin(), rest.begin() + static_cast<std::ptrdiff_t>(n));
         used += n;
-        if (body_have_ == body_.size()) {
+        if (body_.size() == body_length_) {
             state_ = State::Complete;
         }
     }

@@ -128,7 +128,7 @@ private:
     std::array<std::uint8_t, 4> prefix_{};
     std::size_t prefix_have_ = 0;
     std::vector<std::uint8_t> body_;
-    std::size_t body_have_ = 0;
+    std::size_t body_length_ = 0;
     WireError error_;
 };
 
