@@ -1,0 +1,369 @@
+// A session's life: Hello and login, the main loop over its five sources, the ending.
+
+#include "core/session.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <random>
+
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/experimental/deferred.hpp>
+#include <asio/experimental/parallel_group.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
+
+#include "core/log.hpp"
+#include "core/session_state.hpp"
+
+namespace mirravale::core::session {
+namespace {
+
+using asio::experimental::deferred;
+using asio::experimental::make_parallel_group;
+using asio::experimental::wait_for_one;
+using namespace std::chrono_literals;
+
+constexpr auto REFUSAL_DELAY = 400ms;
+constexpr auto GOODBYE_WAIT = 1s;
+constexpr auto HOUSEKEEPING_PERIOD = 1s;
+
+auto logger() { return log::get("mirravale_core::session"); }
+
+const char* error_name(wire::ErrorCode code) {
+    switch (code) {
+        case wire::ErrorCode::VersionMismatch: return "VersionMismatch";
+        case wire::ErrorCode::Unauthorized: return "Unauthorized";
+        case wire::ErrorCode::CodeExpired: return "CodeExpired";
+        case wire::ErrorCode::Busy: return "Busy";
+        case wire::ErrorCode::HostError: return "HostError";
+    }
+    return "Other";
+}
+
+const char* goodbye_text(wire::GoodbyeReason reason) {
+    switch (reason) {
+        case wire::GoodbyeReason::Replaced: return "Another device is now controlling this Mac.";
+        case wire::GoodbyeReason::HostQuitting: return "Mirravale was closed on the Mac.";
+        case wire::GoodbyeReason::Revoked:
+            return "This Mac forgot your device. Scan its code to pair again.";
+        case wire::GoodbyeReason::TimedOut: return "The connection went quiet.";
+        default: return "Disconnected by the Mac.";
+    }
+}
+
+std::uint16_t points(double value) {
+    return static_cast<std::uint16_t>(std::clamp(std::round(value), 0.0, 65535.0));
+}
+
+wire::DisplayEntry entry_of(const Display& d) {
+    return {d.id,
+            d.name,
+            points(d.frame.width),
+            points(d.frame.height),
+            static_cast<std::uint16_t>(std::min<std::uint32_t>(d.pixel_width, 65535)),
+            static_cast<std::uint16_t>(std::min<std::uint32_t>(d.pixel_height, 65535)),
+            d.main};
+}
+
+asio::awaitable<void> send_to(OutboundChannel& outbound, wire::HostMessage message) {
+    co_await outbound.async_send(asio::error_code{}, std::optional(std::move(message)),
+                                 asio::experimental::as_tuple(asio::use_awaitable));
+}
+
+asio::awaitable<void> pause(std::chrono::milliseconds duration) {
+    asio::steady_timer timer(co_await asio::this_coro::executor, duration);
+    co_await timer.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
+}
+
+// The first message; an empty inner value when the connection ended first, nothing at all when
+// the time ran out.
+asio::awaitable<std::optional<std::optional<wire::ClientMessage>>> first_message(
+    InboundChannel& inbound, std::chrono::milliseconds limit) {
+    asio::steady_timer timer(co_await asio::this_coro::executor, limit);
+    auto [order, received_ec, message, timer_ec] =
+        co_await make_parallel_group(inbound.async_receive(deferred), timer.async_wait(deferred))
+            .async_wait(wait_for_one(), asio::use_awaitable);
+    (void)timer_ec;
+    if (order[0] == 0) {
+        co_return received_ec ? std::optional<wire::ClientMessage>{} : std::move(message);
+    }
+    co_return std::nullopt;
+}
+
+struct Ending {
+    bool say_goodbye = false;
+    wire::GoodbyeReason reason = wire::GoodbyeReason::Normal;
+};
+
+// Every source of the main loop and what to do when one is ready. Nothing is taken from a
+// source unless it is handled: each round looks at the sources in a random order and takes at
+// most one item from each, and only when none was ready waits for all of them at once.
+class Loop {
+public:
+    Loop(Session& session, HostService& service, InboundChannel& inbound, EventChannel& events,
+         KickChannel& kick, asio::any_io_executor executor)
+        : session_(session),
+          service_(service),
+          inbound_(inbound),
+          events_(events),
+          kick_(kick),
+          pointer_timer_(executor, Clock::now()),
+          house_timer_(executor, Clock::now()),
+          last_inbound_(Clock::now()),
+          random_(std::random_device{}()) {}
+
+    asio::awaitable<Ending> run() {
+        while (!ending_) {
+            if (!co_await take_ready()) {
+                co_await wait_for_any();
+            }
+        }
+        co_return *ending_;
+    }
+
+private:
+    enum Source { Inbound, Event, Pointer, Housekeeping, Kick };
+
+    asio::awaitable<bool> take_ready() {
+        std::array<Source, 5> order = {Inbound, Event, Pointer, Housekeeping, Kick};
+        std::shuffle(order.begin(), order.end(), random_);
+        bool any = false;
+        for (const auto source : order) {
+            if (ending_) {
+                break;
+            }
+            switch (source) {
+                case Inbound: {
+                    std::optional<std::optional<wire::ClientMessage>> taken;
+                    inbound_.try_receive([&](asio::error_code, auto message) {
+                        taken.emplace(std::move(message));
+                    });
+                    if (taken) {
+                        any = true;
+                        co_await on_inbound(std::move(*taken));
+                    } else if (!inbound_.is_open()) {
+                        any = true;
+                        ending_ = Ending{};
+                    }
+                    break;
+                }
+                case Event: {
+                    std::optional<std::pair<std::uint64_t, PipelineEvent>> taken;
+                    events_.try_receive([&](asio::error_code, std::uint64_t generation,
+                                            PipelineEvent event) {
+                        taken.emplace(generation, std::move(event));
+                    });
+                    if (taken) {
+                        any = true;
+                        co_await session_.handle_event(taken->first, std::move(taken->second));
+                    }
+                    break;
+                }
+                case Pointer:
+                    if (due(pointer_timer_, service_.config().cursor_interval)) {
+                        any = true;
+                        session_.send_cursor();
+                    }
+                    break;
+                case Housekeeping:
+                    if (due(house_timer_, HOUSEKEEPING_PERIOD)) {
+                        any = true;
+                        co_await housekeeping();
+                    }
+                    break;
+                case Kick: {
+                    std::optional<wire::GoodbyeReason> reason;
+                    kick_.try_receive([&](asio::error_code, wire::GoodbyeReason r) { reason = r; });
+                    if (reason) {
+                        any = true;
+                        ending_ = Ending{true, *reason};
+                    } else if (!kick_.is_open()) {
+                        any = true;
+                        ending_ = Ending{true, wire::GoodbyeReason::Normal};
+                    }
+                    break;
+                }
+            }
+        }
+        co_return any;
+    }
+
+    // Waits until any source may be ready. Values that channels delivered while the others were
+    // being cancelled are handled here, so none is lost; timers are handled by the next round.
+    asio::awaitable<void> wait_for_any() {
+        auto [order, in_ec, message, ev_ec, generation, event, p_ec, h_ec, k_ec, reason] =
+            co_await make_parallel_group(inbound_.async_receive(deferred),
+                                         events_.async_receive(deferred),
+                                         pointer_timer_.async_wait(deferred),
+                                         house_timer_.async_wait(deferred),
+                                         kick_.async_receive(deferred))
+                .async_wait(wait_for_one(), asio::use_awaitable);
+        (void)order, (void)p_ec, (void)h_ec;
+        if (!in_ec) {
+            co_await on_inbound(std::move(message));
+        }
+        if (!ev_ec && !ending_) {
+            co_await session_.handle_event(generation, std::move(event));
+        }
+        if (!k_ec && !ending_) {
+            ending_ = Ending{true, reason};
+        }
+    }
+
+    static bool due(asio::steady_timer& timer, std::chrono::milliseconds period) {
+        if (timer.expiry() > Clock::now()) {
+            return false;
+        }
+        timer.expires_at(timer.expiry() + period);
+        return true;
+    }
+
+    asio::awaitable<void> housekeeping() {
+        if (Clock::now() - last_inbound_ > service_.config().quiet_timeout) {
+            ending_ = Ending{true, wire::GoodbyeReason::TimedOut};
+            co_return;
+        }
+        co_await session_.check_permissions();
+    }
+
+    asio::awaitable<void> on_inbound(std::optional<wire::ClientMessage> message) {
+        if (!message) {
+            ending_ = Ending{};
+            co_return;
+        }
+        last_inbound_ = Clock::now();
+        auto& m = message->message;
+        using namespace wire::client;
+        if (auto* request = std::get_if<StreamRequest>(&m)) {
+            co_await session_.start_stream(*request);
+        } else if (std::holds_alternative<KeyframeRequest>(m)) {
+            session_.request_keyframe();
+        } else if (auto* ack = std::get_if<FrameAck>(&m)) {
+            session_.acknowledge(ack->seq);
+        } else if (auto* ping = std::get_if<Ping>(&m)) {
+            co_await session_.send({wire::host::Pong{ping->nonce}});
+        } else if (std::holds_alternative<Goodbye>(m)) {
+            ending_ = Ending{};
+        } else if (auto* absolute = std::get_if<PointerAbsolute>(&m)) {
+            co_await session_.pointer_absolute(absolute->x, absolute->y);
+        } else if (auto* relative = std::get_if<PointerRelative>(&m)) {
+            co_await session_.pointer_relative(relative->dx, relative->dy);
+        } else if (auto* button = std::get_if<PointerButton>(&m)) {
+            const auto clicks = std::clamp<std::uint8_t>(button->clicks, 1, 3);
+            service_.ports().input->inject(input::Button{button->button, button->pressed, clicks});
+        } else if (auto* scroll = std::get_if<Scroll>(&m)) {
+            service_.ports().input->inject(input::Scroll{scroll->dx, scroll->dy, scroll->phase});
+        } else if (auto* key = std::get_if<Key>(&m)) {
+            service_.ports().input->inject(input::Key{key->keycode, key->pressed, key->modifiers});
+        } else if (auto* text = std::get_if<Text>(&m)) {
+            service_.ports().input->inject(input::Text{text->text});
+        } else if (auto* follow = std::get_if<FollowPointer>(&m)) {
+            session_.set_follow(follow->enabled);
+        }
+        // A second Hello is ignored.
+    }
+
+    Session& session_;
+    HostService& service_;
+    InboundChannel& inbound_;
+    EventChannel& events_;
+    KickChannel& kick_;
+    asio::steady_timer pointer_timer_;
+    asio::steady_timer house_timer_;
+    Clock::time_point last_inbound_;
+    std::minstd_rand random_;
+    std::optional<Ending> ending_;
+};
+
+asio::awaitable<void> say_goodbye(OutboundChannel& outbound, wire::GoodbyeReason reason) {
+    asio::steady_timer limit(co_await asio::this_coro::executor, GOODBYE_WAIT);
+    wire::HostMessage goodbye{wire::host::Goodbye{reason, goodbye_text(reason)}};
+    co_await make_parallel_group(
+        outbound.async_send(asio::error_code{}, std::optional(std::move(goodbye)), deferred),
+        limit.async_wait(deferred))
+        .async_wait(wait_for_one(), asio::use_awaitable);
+}
+
+}  // namespace
+
+asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer,
+                          std::shared_ptr<InboundChannel> inbound,
+                          std::shared_ptr<OutboundChannel> outbound) {
+    auto received = co_await first_message(*inbound, service->config().hello_timeout);
+    if (!received) {
+        logger()->debug("no Hello in time peer={}", peer);
+        co_return;
+    }
+    if (!*received) {
+        co_return;  // the connection ended
+    }
+    const auto& first = *received;
+    const auto* hello = std::get_if<wire::client::Hello>(&first->message);
+    if (!hello) {
+        logger()->debug("first message was not Hello: type {} peer={}", first->message.index(),
+                        peer);
+        co_return;
+    }
+    if (hello->version != wire::PROTOCOL_VERSION) {
+        co_await send_to(*outbound,
+                         {wire::host::Error{wire::ErrorCode::VersionMismatch,
+                                            "Mirravale on your phone and on your Mac are different "
+                                            "versions. Update both."}});
+        co_return;
+    }
+    auto login = service->authenticate(*hello);
+    if (!login) {
+        logger()->info("refused peer={} device={} reason={}", peer, hello->device_name,
+                       error_name(login.error().code));
+        co_await pause(REFUSAL_DELAY);
+        co_await send_to(*outbound, {wire::host::Error{login.error().code, login.error().message}});
+        co_return;
+    }
+
+    auto displays = service->ports().displays->displays();
+    const auto permissions = service->ports().permissions->permissions();
+    wire::host::Welcome welcome;
+    welcome.host_id = service->identity().host_id;
+    welcome.host_name = service->identity().name;
+    welcome.token = login->token;
+    for (const auto& d : displays) {
+        welcome.displays.push_back(entry_of(d));
+    }
+    const auto main = std::find_if(displays.begin(), displays.end(), [](auto& d) { return d.main; });
+    welcome.main_display = main != displays.end() ? main->id
+                           : displays.empty()     ? 0
+                                                  : displays.front().id;
+    welcome.permissions = permissions;
+    co_await send_to(*outbound, {std::move(welcome)});
+    if (!outbound->is_open()) {
+        co_return;
+    }
+
+    const auto executor = co_await asio::this_coro::executor;
+    auto claim = service->claim(hello->device_name, executor);
+    logger()->info("session started peer={} device={}", peer, hello->device_name);
+    auto guard = service->ports().power->keep_awake();
+    auto events = std::make_shared<EventChannel>(executor, EVENT_CAPACITY);
+    Session session(service, outbound, events, std::move(displays), claim.claim_id, permissions);
+
+    Ending ending;
+    {
+        Loop loop(session, *service, *inbound, *events, *claim.kick, executor);
+        ending = co_await loop.run();
+        if (ending.say_goodbye) {
+            co_await say_goodbye(*outbound, ending.reason);
+        }
+        // Teardown: gate, pipeline and held input, then the timers with the loop.
+        session.stop();
+    }
+    claim.kick.reset();
+    events->cancel();
+    events->close();
+    guard.reset();
+    service->release(claim.claim_id);
+    logger()->info("session ended peer={} device={}", peer, hello->device_name);
+}
+
+}  // namespace mirravale::core::session
