@@ -116,11 +116,13 @@ public:
 
     asio::awaitable<Ending> run() {
         while (!ending_) {
-            if (!co_await take_ready()) {
+            const bool took = co_await take_ready();
+            if (!took) {
                 co_await wait_for_any();
             }
         }
-        co_return *ending_;
+        const Ending ending = *ending_;
+        co_return ending;
     }
 
 private:
@@ -243,7 +245,8 @@ private:
         } else if (auto* ack = std::get_if<FrameAck>(&m)) {
             session_.acknowledge(ack->seq);
         } else if (auto* ping = std::get_if<Ping>(&m)) {
-            co_await session_.send({wire::host::Pong{ping->nonce}});
+            wire::HostMessage pong{wire::host::Pong{ping->nonce}};
+            co_await session_.send(std::move(pong));
         } else if (std::holds_alternative<Goodbye>(m)) {
             ending_ = Ending{};
         } else if (auto* absolute = std::get_if<PointerAbsolute>(&m)) {
@@ -307,10 +310,10 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
         co_return;
     }
     if (hello->version != wire::PROTOCOL_VERSION) {
-        co_await send_to(*outbound,
-                         {wire::host::Error{wire::ErrorCode::VersionMismatch,
-                                            "Mirravale on your phone and on your Mac are different "
-                                            "versions. Update both."}});
+        wire::HostMessage refusal{wire::host::Error{
+            wire::ErrorCode::VersionMismatch,
+            "Mirravale on your phone and on your Mac are different versions. Update both."}};
+        co_await send_to(*outbound, std::move(refusal));
         co_return;
     }
     auto login = service->authenticate(*hello);
@@ -318,7 +321,8 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
         logger()->info("refused peer={} device={} reason={}", peer, hello->device_name,
                        error_name(login.error().code));
         co_await pause(REFUSAL_DELAY);
-        co_await send_to(*outbound, {wire::host::Error{login.error().code, login.error().message}});
+        wire::HostMessage refusal{wire::host::Error{login.error().code, login.error().message}};
+        co_await send_to(*outbound, std::move(refusal));
         co_return;
     }
 
@@ -336,7 +340,8 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
                            : displays.empty()     ? 0
                                                   : displays.front().id;
     welcome.permissions = permissions;
-    co_await send_to(*outbound, {std::move(welcome)});
+    wire::HostMessage answer{std::move(welcome)};
+    co_await send_to(*outbound, std::move(answer));
     if (!outbound->is_open()) {
         co_return;
     }

@@ -109,7 +109,8 @@ asio::awaitable<void> Session::start_stream(const wire::client::StreamRequest& r
     service_->set_stream(claim_id_, std::nullopt);
     service_->set_notice(started.error());
     permissions_sent_ = service_->ports().permissions->permissions();
-    co_await send({wire::host::Permissions{permissions_sent_}});
+    wire::HostMessage update{wire::host::Permissions{permissions_sent_}};
+    co_await send(std::move(update));
 }
 
 asio::awaitable<void> Session::handle_event(std::uint64_t generation, PipelineEvent event) {
@@ -153,7 +154,8 @@ asio::awaitable<void> Session::forward_frame(pipeline::Frame frame) {
             message.display_id = format.display_id;
             message.fps = fps_;
             message.parameter_sets = format.parameter_sets;
-            co_await send({std::move(message)});
+            wire::HostMessage format_message{std::move(message)};
+            co_await send(std::move(format_message));
             last_format_ = std::move(format);
         }
     }
@@ -175,7 +177,8 @@ asio::awaitable<void> Session::check_permissions() {
     const auto now = service_->ports().permissions->permissions();
     if (now != permissions_sent_) {
         permissions_sent_ = now;
-        co_await send({wire::host::Permissions{now}});
+        wire::HostMessage update{wire::host::Permissions{now}};
+        co_await send(std::move(update));
     }
 }
 
