@@ -10,6 +10,7 @@
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/deferred.hpp>
 #include <asio/experimental/parallel_group.hpp>
+#include <asio/bind_executor.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
@@ -97,9 +98,26 @@ struct Ending {
     wire::GoodbyeReason reason = wire::GoodbyeReason::Normal;
 };
 
-// Every source of the main loop and what to do when one is ready. Nothing is taken from a
-// source unless it is handled: each round looks at the sources in a random order and takes at
-// most one item from each, and only when none was ready waits for all of them at once.
+// Items taken from the channels and not yet handled. The receive handlers fill them and may run
+// after the loop is gone, so they hold this by shared pointer.
+struct Arrivals {
+    explicit Arrivals(const asio::any_io_executor& executor)
+        : wake(executor, Clock::time_point::max()) {}
+    std::optional<std::optional<wire::ClientMessage>> inbound;
+    std::optional<std::pair<std::uint64_t, PipelineEvent>> event;
+    std::optional<wire::GoodbyeReason> kick;
+    bool inbound_armed = false;
+    bool event_armed = false;
+    bool kick_armed = false;
+    asio::steady_timer wake;
+};
+
+// Every source of the main loop and what to do when one is ready. Each channel has one receive
+// outstanding at all times and its item waits in `Arrivals` until handled, so nothing is lost and
+// no receive is ever cancelled (Asio 1.22 leaves a channel refusing `try_send` after a cancelled
+// receive, which would silently drop pipeline events and kicks). Each round looks at the sources
+// in a random order and takes at most one item from each; only when none was ready does the loop
+// sleep until a receive completes or a period ends.
 class Loop {
 public:
     Loop(Session& session, HostService& service, InboundChannel& inbound, EventChannel& events,
@@ -109,16 +127,21 @@ public:
           inbound_(inbound),
           events_(events),
           kick_(kick),
-          pointer_timer_(executor, Clock::now()),
-          house_timer_(executor, Clock::now()),
+          executor_(executor),
+          arrivals_(std::make_shared<Arrivals>(executor)),
+          next_pointer_(Clock::now()),
+          next_housekeeping_(Clock::now()),
           last_inbound_(Clock::now()),
           random_(std::random_device{}()) {}
 
     asio::awaitable<Ending> run() {
         while (!ending_) {
+            arm();
             const bool took = co_await take_ready();
-            if (!took) {
-                co_await wait_for_any();
+            if (!took && !ending_) {
+                arrivals_->wake.expires_at(std::min(next_pointer_, next_housekeeping_));
+                co_await arrivals_->wake.async_wait(
+                    asio::experimental::as_tuple(asio::use_awaitable));
             }
         }
         const Ending ending = *ending_;
@@ -127,6 +150,40 @@ public:
 
 private:
     enum Source { Inbound, Event, Pointer, Housekeeping, Kick };
+
+    void arm() {
+        auto arrivals = arrivals_;
+        if (!arrivals->inbound && !arrivals->inbound_armed) {
+            arrivals->inbound_armed = true;
+            inbound_.async_receive(asio::bind_executor(
+                executor_, [arrivals](asio::error_code ec, std::optional<wire::ClientMessage> m) {
+                    arrivals->inbound_armed = false;
+                    arrivals->inbound.emplace(ec ? std::nullopt : std::move(m));
+                    arrivals->wake.cancel();
+                }));
+        }
+        if (!arrivals->event && !arrivals->event_armed) {
+            arrivals->event_armed = true;
+            events_.async_receive(asio::bind_executor(
+                executor_,
+                [arrivals](asio::error_code ec, std::uint64_t generation, PipelineEvent event) {
+                    arrivals->event_armed = false;
+                    if (!ec) {
+                        arrivals->event.emplace(generation, std::move(event));
+                        arrivals->wake.cancel();
+                    }
+                }));
+        }
+        if (!arrivals->kick && !arrivals->kick_armed) {
+            arrivals->kick_armed = true;
+            kick_.async_receive(asio::bind_executor(
+                executor_, [arrivals](asio::error_code ec, wire::GoodbyeReason reason) {
+                    // A sender dropped unsent closes the channel: a normal goodbye.
+                    arrivals->kick = ec ? wire::GoodbyeReason::Normal : reason;
+                    arrivals->wake.cancel();
+                }));
+        }
+    }
 
     asio::awaitable<bool> take_ready() {
         std::array<Source, 5> order = {Inbound, Event, Pointer, Housekeeping, Kick};
@@ -137,88 +194,51 @@ private:
                 break;
             }
             switch (source) {
-                case Inbound: {
-                    std::optional<std::optional<wire::ClientMessage>> taken;
-                    inbound_.try_receive([&](asio::error_code, auto message) {
-                        taken.emplace(std::move(message));
-                    });
-                    if (taken) {
+                case Inbound:
+                    if (arrivals_->inbound) {
                         any = true;
-                        co_await on_inbound(std::move(*taken));
-                    } else if (!inbound_.is_open()) {
-                        any = true;
-                        ending_ = Ending{};
+                        auto message = std::move(*arrivals_->inbound);
+                        arrivals_->inbound.reset();
+                        co_await on_inbound(std::move(message));
                     }
                     break;
-                }
-                case Event: {
-                    std::optional<std::pair<std::uint64_t, PipelineEvent>> taken;
-                    events_.try_receive([&](asio::error_code, std::uint64_t generation,
-                                            PipelineEvent event) {
-                        taken.emplace(generation, std::move(event));
-                    });
-                    if (taken) {
+                case Event:
+                    if (arrivals_->event) {
                         any = true;
-                        co_await session_.handle_event(taken->first, std::move(taken->second));
+                        auto [generation, event] = std::move(*arrivals_->event);
+                        arrivals_->event.reset();
+                        co_await session_.handle_event(generation, std::move(event));
                     }
                     break;
-                }
                 case Pointer:
-                    if (due(pointer_timer_, service_.config().cursor_interval)) {
+                    if (due(next_pointer_, service_.config().cursor_interval)) {
                         any = true;
                         session_.send_cursor();
                     }
                     break;
                 case Housekeeping:
-                    if (due(house_timer_, HOUSEKEEPING_PERIOD)) {
+                    if (due(next_housekeeping_, HOUSEKEEPING_PERIOD)) {
                         any = true;
                         co_await housekeeping();
                     }
                     break;
-                case Kick: {
-                    std::optional<wire::GoodbyeReason> reason;
-                    kick_.try_receive([&](asio::error_code, wire::GoodbyeReason r) { reason = r; });
-                    if (reason) {
+                case Kick:
+                    if (arrivals_->kick) {
                         any = true;
-                        ending_ = Ending{true, *reason};
-                    } else if (!kick_.is_open()) {
-                        any = true;
-                        ending_ = Ending{true, wire::GoodbyeReason::Normal};
+                        ending_ = Ending{true, *arrivals_->kick};
                     }
                     break;
-                }
             }
         }
         co_return any;
     }
 
-    // Waits until any source may be ready. Values that channels delivered while the others were
-    // being cancelled are handled here, so none is lost; timers are handled by the next round.
-    asio::awaitable<void> wait_for_any() {
-        auto [order, in_ec, message, ev_ec, generation, event, p_ec, h_ec, k_ec, reason] =
-            co_await make_parallel_group(inbound_.async_receive(deferred),
-                                         events_.async_receive(deferred),
-                                         pointer_timer_.async_wait(deferred),
-                                         house_timer_.async_wait(deferred),
-                                         kick_.async_receive(deferred))
-                .async_wait(wait_for_one(), asio::use_awaitable);
-        (void)order, (void)p_ec, (void)h_ec;
-        if (!in_ec) {
-            co_await on_inbound(std::move(message));
-        }
-        if (!ev_ec && !ending_) {
-            co_await session_.handle_event(generation, std::move(event));
-        }
-        if (!k_ec && !ending_) {
-            ending_ = Ending{true, reason};
-        }
-    }
-
-    static bool due(asio::steady_timer& timer, std::chrono::milliseconds period) {
-        if (timer.expiry() > Clock::now()) {
+    // A periodic source is ready once its time has come; the next time keeps the period.
+    static bool due(Clock::time_point& next, std::chrono::milliseconds period) {
+        if (next > Clock::now()) {
             return false;
         }
-        timer.expires_at(timer.expiry() + period);
+        next += period;
         return true;
     }
 
@@ -273,8 +293,10 @@ private:
     InboundChannel& inbound_;
     EventChannel& events_;
     KickChannel& kick_;
-    asio::steady_timer pointer_timer_;
-    asio::steady_timer house_timer_;
+    asio::any_io_executor executor_;
+    std::shared_ptr<Arrivals> arrivals_;
+    Clock::time_point next_pointer_;
+    Clock::time_point next_housekeeping_;
     Clock::time_point last_inbound_;
     std::minstd_rand random_;
     std::optional<Ending> ending_;
@@ -360,9 +382,12 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
         if (ending.say_goodbye) {
             co_await say_goodbye(*outbound, ending.reason);
         }
-        // Teardown: gate, pipeline and held input, then the timers with the loop.
+        // Teardown: gate, pipeline and held input, then the periodic sources with the loop.
         session.stop();
     }
+    // The loop's receives end here; the reader sees its pending send cancelled as the end.
+    inbound->cancel();
+    claim.kick->cancel();
     claim.kick.reset();
     events->cancel();
     events->close();
