@@ -24,7 +24,7 @@ using namespace std::chrono_literals;
 inline ServiceConfig quick_config() {
     ServiceConfig config;
     config.hello_timeout = 300ms;
-    config.quiet_timeout = 400ms;
+    config.quiet_timeout = 1500ms;  // the first check after it falls at 2 s
     return config;
 }
 
@@ -75,9 +75,10 @@ struct Phone {
 };
 
 struct SessionHarness : ::testing::Test {
-    FakePorts fakes;
+    // The context outlives the fakes, whose streams hold channels bound to it.
     asio::io_context io;
     asio::executor_work_guard<asio::io_context::executor_type> work{io.get_executor()};
+    FakePorts fakes;
     std::shared_ptr<HostService> service =
         HostService::create({"Studio", {}, {}}, fakes.ports(), quick_config());
     std::thread runner{[this] { io.run(); }};
@@ -118,6 +119,14 @@ struct SessionHarness : ::testing::Test {
         auto phone = connect(outbound_capacity);
         phone.send(hello(id, {wire::HelloAuth::PairingCode{current_code()}}));
         EXPECT_TRUE(phone.next_of<wire::host::Welcome>().has_value());
+        // Control is claimed just after the Welcome goes out.
+        auto [status, version] = service->status().latest();
+        const auto device = "phone " + std::to_string(id);
+        for (int i = 0; i < 100 && !(status.controller && status.controller->device_name == device);
+             ++i) {
+            std::tie(status, version) = service->status().wait_changed(version, 50ms);
+        }
+        EXPECT_TRUE(status.controller.has_value());
         return phone;
     }
 };

@@ -83,7 +83,7 @@ TEST_F(SessionHarness, SecondPhoneReplacesTheFirst) {
 
 TEST_F(SessionHarness, SilenceTimesOut) {
     auto phone = logged_in();
-    const auto goodbye = phone.next_of<wire::host::Goodbye>();
+    const auto goodbye = phone.next_of<wire::host::Goodbye>(4000ms);
     ASSERT_TRUE(goodbye);
     EXPECT_EQ(goodbye->reason, wire::GoodbyeReason::TimedOut);
     EXPECT_EQ(goodbye->message, "The connection went quiet.");
@@ -95,7 +95,7 @@ TEST_F(SessionHarness, SilenceTimesOut) {
 TEST_F(SessionHarness, PingIsAnsweredAndKeepsTheSessionAlive) {
     auto phone = logged_in();
     for (std::uint64_t nonce = 1; nonce <= 4; ++nonce) {
-        std::this_thread::sleep_for(150ms);  // the phone's own pace, longer in total than the limit
+        std::this_thread::sleep_for(450ms);  // the phone's own pace, longer in total than the limit
         phone.send({wire::client::Ping{nonce}});
         const auto pong = phone.next_of<wire::host::Pong>();
         ASSERT_TRUE(pong);
