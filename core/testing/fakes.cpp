@@ -112,8 +112,8 @@ public:
         if (*retarget_error_) {
             return fail(**retarget_error_);
         }
-        stream_->retargets.push_back(plan);
-        stream_->plan = plan;
+        std::lock_guard lock(stream_->mutex);
+        stream_->retarget_plans.push_back(plan);
         return {};
     }
 

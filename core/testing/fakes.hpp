@@ -88,8 +88,14 @@ public:
         std::shared_ptr<FrameGate> gate;
         EventSink sink;
         std::atomic<int> keyframe_requests{0};
-        std::vector<StreamPlan> retargets;
         std::atomic<bool> released{false};
+
+        std::vector<StreamPlan> retargets() const {
+            std::lock_guard lock(mutex);
+            return retarget_plans;
+        }
+        mutable std::mutex mutex;
+        std::vector<StreamPlan> retarget_plans;
     };
 
     Result<std::unique_ptr<PipelineHandle>> start(const StreamPlan& plan,

@@ -111,9 +111,9 @@ TEST_F(StreamHarness, RetargetSendsANewFormat) {
     phone.send({wire::client::FollowPointer{true}});
     phone.send({wire::client::PointerAbsolute{1.0f, 0.5f}});
     phone.send({wire::client::PointerRelative{0.01f, 0.0f}});
-    for (int i = 0; i < 200 && stream->retargets.empty(); ++i) std::this_thread::sleep_for(5ms);
-    ASSERT_EQ(stream->retargets.size(), 1u);
-    EXPECT_EQ(stream->retargets[0].display_id, 2u);
+    for (int i = 0; i < 200 && stream->retargets().empty(); ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(stream->retargets().size(), 1u);
+    EXPECT_EQ(stream->retargets()[0].display_id, 2u);
     emit(*stream, true);  // same parameter sets and size: still a new format
     const auto format = phone.next_of<wire::host::StreamFormat>();
     ASSERT_TRUE(format);
