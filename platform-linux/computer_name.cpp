@@ -1,0 +1,58 @@
+#include "platform-linux/computer_name.hpp"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace mirravale::platform {
+
+std::optional<std::string> pretty_hostname(std::string_view text) {
+    std::optional<std::string> found;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        auto line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        constexpr std::string_view KEY = "PRETTY_HOSTNAME=";
+        if (!line.starts_with(KEY)) continue;
+        line.remove_prefix(KEY.size());
+        // Shell quoting: single quotes keep everything, double quotes and bare words take
+        // backslash escapes.
+        std::string value;
+        char quote = 0;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const char c = line[i];
+            if (quote == '\'') {
+                if (c == '\'') quote = 0; else value += c;
+            } else if (c == '\\' && i + 1 < line.size()) {
+                value += line[++i];
+            } else if (quote == '"') {
+                if (c == '"') quote = 0; else value += c;
+            } else if (c == '\'' || c == '"') {
+                quote = c;
+            } else {
+                value += c;
+            }
+        }
+        found = value.empty() ? std::nullopt : std::optional(value);
+    }
+    return found;
+}
+
+std::string computer_name() {
+    std::ifstream file("/etc/machine-info");
+    if (file) {
+        std::stringstream text;
+        text << file.rdbuf();
+        if (auto name = pretty_hostname(text.str())) {
+            return *name;
+        }
+    }
+    char host[256] = {};
+    if (gethostname(host, sizeof host - 1) == 0 && host[0] != '\0') {
+        return host;
+    }
+    return "Mac";
+}
+
+}  // namespace mirravale::platform
