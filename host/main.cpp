@@ -9,6 +9,7 @@
 #include "core/log.hpp"
 #include "host/cli.hpp"
 #include "host/logging.hpp"
+#include "host/startup.hpp"
 #include "wire/result.hpp"
 
 namespace {
@@ -20,20 +21,12 @@ void write(std::FILE* stream, std::string_view text) {
     std::fflush(stream);
 }
 
-// Stands in for the start-up sequence until it is built: nothing to run yet.
-mirravale::Status start(const CommandLine& options) {
-    mirravale::log::get("mirravale")
-        ->info("start-up is not built yet; nothing to run headless={} test_pattern={}",
-               options.headless, options.test_pattern);
-    return {};
-}
-
 int run_host(const CommandLine& options) {
     if (auto installed = mirravale::host::install_logging(); !installed) {
         write(stderr, "Mirravale could not start: " + installed.error() + "\n");
         return 1;
     }
-    if (auto started = start(options); !started) {
+    if (auto started = mirravale::host::run(options); !started) {
         mirravale::log::get("mirravale")->error("{}", started.error());
         write(stderr, "Mirravale could not start: " + started.error() + "\n");
         return 1;

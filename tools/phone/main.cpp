@@ -1,6 +1,9 @@
 // mirravale-phone: plays a phone against a host, for tests, demos and measurements.
 //
-//   mirravale-phone [--state FILE] pair LINK     pair with the code in a pairing link
+//   mirravale-phone [--state FILE] [--address IP:PORT] pair LINK
+//                                         pair with the code in a pairing link; --address
+//                                         replaces the link's addresses (a host without a
+//                                         LAN address, or one reached through a tunnel)
 //   mirravale-phone [--state FILE] login         log in again with the stored token
 //   mirravale-phone [--state FILE] ping          log in and measure one round trip
 //   mirravale-phone [--state FILE] displays      log in and list the host's displays
@@ -56,6 +59,19 @@ int failed(const std::string& text) {
     return 1;
 }
 
+// The address given on the command line, in the link's own form ("127.0.0.1:47474").
+std::string address_override;
+
+Result<phone::Link> link_with_override(const std::string& url) {
+    auto link = phone::parse_link(url);
+    if (!link || address_override.empty()) return link;
+    auto forced = phone::parse_link("mirravale://pair?v=1&id=&n=&a=" + address_override +
+                                    "&fp=" + std::string(43, 'A') + "&c=&x=0");
+    if (!forced) return fail("a bad --address: " + address_override);
+    link->addresses = forced->addresses;
+    return link;
+}
+
 // Connects and says Hello; gives the client and the Welcome, or an error text.
 Result<std::pair<std::unique_ptr<phone::Client>, wire::host::Welcome>> log_in(
     const phone::Link& link, const wire::DeviceId& device_id, wire::HelloAuth auth) {
@@ -82,7 +98,7 @@ Result<std::pair<std::unique_ptr<phone::Client>, wire::host::Welcome>> log_in_st
     const std::string& state_path) {
     auto state = load_state(state_path);
     if (!state) return fail(state.error());
-    auto link = phone::parse_link(state->link);
+    auto link = link_with_override(state->link);
     auto id = phone::from_hex(state->device_id);
     auto token = phone::from_hex(state->token);
     if (!link || !id || !token || id->size() != 16 || token->size() != 32) {
@@ -96,7 +112,7 @@ Result<std::pair<std::unique_ptr<phone::Client>, wire::host::Welcome>> log_in_st
 }
 
 int pair(const std::string& state_path, const std::string& url) {
-    auto link = phone::parse_link(url);
+    auto link = link_with_override(url);
     if (!link) return failed(link.error());
     wire::DeviceId device_id{};
     std::random_device random;
@@ -203,6 +219,10 @@ int main(int argc, char** argv) {
     std::string state_path = "mirravale-phone.state";
     if (args.size() >= 2 && args[0] == "--state") {
         state_path = args[1];
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    if (args.size() >= 2 && args[0] == "--address") {
+        address_override = args[1];
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) {

@@ -1,0 +1,92 @@
+#include "host/startup.hpp"
+
+#include <sys/resource.h>
+
+#include <cstdlib>
+
+#include "core/log.hpp"
+#include "core/service.hpp"
+#include "host/headless.hpp"
+#include "host/store.hpp"
+#include "host/trust_file.hpp"
+#include "net/runtime.hpp"
+#include "net/server.hpp"
+#include "platform-linux/computer_name.hpp"
+#include "platform-linux/headless_ports.hpp"
+
+namespace mirravale::host {
+namespace {
+
+// A host that runs out of descriptors cannot accept phones; take all the system allows.
+void raise_open_file_limit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+// Screen capture of a desktop is not part of this host yet: a stream request is answered with a
+// notice instead of a picture.
+class UnavailablePipeline final : public core::ScreenPipeline {
+public:
+    Result<std::unique_ptr<core::PipelineHandle>> start(const core::StreamPlan&,
+                                                        std::shared_ptr<core::FrameGate>,
+                                                        core::EventSink) override {
+        return fail("Streaming is not available on this computer yet.");
+    }
+};
+
+core::ServiceConfig fixed_config() { return core::ServiceConfig{}; }
+
+}  // namespace
+
+std::filesystem::path data_directory(const CommandLine& options) {
+    if (options.data_dir) {
+        return *options.data_dir;
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home ? home : ".") / "Library" / "Application Support" /
+           "Mirravale";
+}
+
+Status run(const CommandLine& options) {
+    const std::string name = options.name ? *options.name : platform::computer_name();
+    const auto directory = data_directory(options);
+    if (auto prepared = prepare_data_directory(directory); !prepared) {
+        return prepared;
+    }
+    auto host_id = load_host_id(directory);
+    if (!host_id) {
+        return fail(host_id.error());
+    }
+    auto identity = load_or_create_identity(directory, name);
+    if (!identity) {
+        return fail(identity.error());
+    }
+
+    core::Ports ports;
+    ports.screen = std::make_shared<UnavailablePipeline>();
+    ports.input = std::make_shared<platform::HeadlessInput>();
+    ports.displays = std::make_shared<platform::HeadlessDisplays>(options.test_pattern);
+    ports.permissions = std::make_shared<platform::HeadlessPermissions>();
+    ports.power = std::make_shared<platform::HeadlessPower>();
+    ports.trust_store = std::make_shared<TrustFile>(directory / TRUSTED_DEVICES_FILE);
+
+    core::HostIdentity host{name, *host_id, identity->fingerprint()};
+    auto service = core::HostService::create(std::move(host), std::move(ports), fixed_config());
+
+    raise_open_file_limit();
+    net::Runtime runtime;
+    auto network = net::start_network(runtime.context(), service, *identity, options.port);
+    if (!network) {
+        return fail(network.error());
+    }
+    if (!options.headless) {
+        log::get("mirravale")->info("the desktop interface is not built yet; running in the terminal");
+    }
+    run_headless(*service);
+    return {};
+}
+
+}  // namespace mirravale::host
