@@ -106,7 +106,7 @@ Result<NetworkStart> start_network(asio::io_context& io, std::shared_ptr<core::H
         asio::co_spawn(io, accept_loop(std::move(*acceptor), *tls, service), asio::detached);
     }
     asio::co_spawn(io, tick(service, bound), asio::detached);
-    return NetworkStart{bound};
+    return NetworkStart{bound, advertise(service->identity(), bound)};
 }
 
 }  // namespace mirravale::net

@@ -13,6 +13,7 @@
 #include <asio/ssl/context.hpp>
 
 #include "core/service.hpp"
+#include "net/bonjour.hpp"
 #include "net/tls.hpp"
 #include "wire/result.hpp"
 
@@ -34,6 +35,7 @@ Result<asio::ip::tcp::acceptor> bind_listener(asio::io_context& io,
 
 struct NetworkStart {
     std::uint16_t port = 0;
+    std::unique_ptr<Registration> advertisement;  // none when the daemon was not reachable
 };
 
 // Binds, publishes the addresses, and starts the accept loop and the ticker on `io`.
