@@ -82,6 +82,12 @@ TEST(Program, HeadlessHostPairsWithThePhoneTool) {
                              " pair '" + link.str() + "' > " + (dir / "phone.out").string() +
                              " 2>&1";
     ASSERT_EQ(std::system(pair.c_str()), 0) << slurp(dir / "phone.out");
+    // A second visit that stays a moment, so the terminal shows the connection whatever its pace
+    // (it prints the latest status, and a visit shorter than its reaction can pass unseen).
+    const std::string visit = std::string(MIRRAVALE_PHONE_BIN) + " --state " +
+                              (dir / "phone.state").string() + " --address 127.0.0.1:" + port +
+                              " stream --seconds 1 >> " + (dir / "phone.out").string() + " 2>&1";
+    ASSERT_EQ(std::system(visit.c_str()), 0) << slurp(dir / "phone.out");
     EXPECT_NE(wait_for(out, std::regex("● Connected: mirravale-phone")).find(
                   "● Connected: mirravale-phone\n"),
               std::string::npos);

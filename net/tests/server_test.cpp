@@ -163,8 +163,8 @@ TEST(Connection, IdleClientIsDroppedAtTheHandshakeLimit) {
     });
     asio::io_context io;
     asio::ip::tcp::socket client(io);
-    client.connect(acceptor.local_endpoint());
     const auto start = Clock::now();
+    client.connect(acceptor.local_endpoint());
     std::array<char, 1> byte{};
     asio::error_code ec;
     asio::read(client, asio::buffer(byte), ec);
