@@ -19,6 +19,7 @@ namespace {
 constexpr std::uint64_t KEYFRAME_MAX_US = 10'000'000;
 constexpr int MIN_QP = 16;  // a still screen would otherwise be re-encoded at QP 0 again and again
 constexpr int BT601 = 6;    // colour primaries, transfer and matrix of libyuv's conversion
+constexpr std::uint32_t MAX_SIDE = 16384;
 
 auto logger() {
     return log::get("mirravale_platform_linux::encoder");
@@ -43,7 +44,10 @@ Result<std::shared_ptr<H264Encoder>> H264Encoder::create(const core::StreamPlan&
                                                          core::EventSink sink) {
     const EncoderSettings settings = encoder_settings(plan);
     x264_param_t param;
-    int status = x264_param_default_preset(&param, "ultrafast", "zerolatency");
+    // x264 leaks what it allocated when it refuses to open; sizes it would refuse never reach it.
+    const bool size_ok = plan.width >= 2 && plan.height >= 2 && plan.width % 2 == 0 &&
+                         plan.height % 2 == 0 && plan.width <= MAX_SIDE && plan.height <= MAX_SIDE;
+    int status = size_ok ? x264_param_default_preset(&param, "ultrafast", "zerolatency") : -1;
     if (status == 0) {
         // Sliced threads keep zero frames of delay; frame threads would hold pictures back.
         param.i_threads = 2;
@@ -56,9 +60,11 @@ Result<std::shared_ptr<H264Encoder>> H264Encoder::create(const core::StreamPlan&
         param.i_bframe = 0;
         param.i_scenecut_threshold = 0;
         param.i_keyint_max = static_cast<int>(settings.keyint_max);
-        param.b_vfr_input = 1;  // budget the rate by time, not per submitted picture
-        param.i_timebase_num = 1;
-        param.i_timebase_den = 1'000'000;
+        // Rate is budgeted per picture at the planned rate. Budgeting by timestamps instead
+        // (variable-rate input) makes x264 hold every picture back until the next one comes,
+        // a frame of delay; with fewer pictures than planned the stream merely stays under
+        // its rate.
+        param.b_vfr_input = 0;
         param.i_fps_num = settings.fps;
         param.i_fps_den = 1;
         param.rc.i_rc_method = X264_RC_ABR;
@@ -73,6 +79,8 @@ Result<std::shared_ptr<H264Encoder>> H264Encoder::create(const core::StreamPlan&
         param.i_log_level = X264_LOG_NONE;
     }
     x264_t* handle = status == 0 ? x264_encoder_open(&param) : nullptr;
+    if (size_ok)
+        x264_param_cleanup(&param);  // the encoder keeps its own copy
     if (handle == nullptr) {
         if (status == 0)
             status = -1;
