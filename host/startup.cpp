@@ -13,6 +13,7 @@
 #include "net/server.hpp"
 #include "platform-linux/computer_name.hpp"
 #include "platform-linux/headless_ports.hpp"
+#include "platform-linux/pattern.hpp"
 
 namespace mirravale::host {
 namespace {
@@ -26,8 +27,8 @@ void raise_open_file_limit() {
     }
 }
 
-// Screen capture of a desktop is not part of this host yet: a stream request is answered with a
-// notice instead of a picture.
+// Capture of a desktop is not part of this host yet: a stream request without the test picture
+// is answered with a notice instead of a picture.
 class UnavailablePipeline final : public core::ScreenPipeline {
 public:
     Result<std::unique_ptr<core::PipelineHandle>> start(const core::StreamPlan&,
@@ -66,7 +67,11 @@ Status run(const CommandLine& options) {
     }
 
     core::Ports ports;
-    ports.screen = std::make_shared<UnavailablePipeline>();
+    if (options.test_pattern) {
+        ports.screen = std::make_shared<platform::TestPatternPipeline>();
+    } else {
+        ports.screen = std::make_shared<UnavailablePipeline>();
+    }
     ports.input = std::make_shared<platform::HeadlessInput>();
     ports.displays = std::make_shared<platform::HeadlessDisplays>(options.test_pattern);
     ports.permissions = std::make_shared<platform::HeadlessPermissions>();
