@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <variant>
+#include <vector>
 
 #include "platform-linux/pattern.hpp"
 
@@ -116,6 +121,86 @@ TEST(Pattern, PaddingBeyondTheRowIsNotWritten) {
         for (std::uint32_t i = 120; i < 128; ++i)
             ASSERT_EQ(picture.row(y)[i], 0xAB);
     }
+}
+
+}  // namespace
+}  // namespace mirravale::platform
+
+namespace mirravale::platform {
+namespace {
+
+struct Events {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<core::PipelineEvent> events;
+    std::shared_ptr<core::FrameGate> gate = std::make_shared<core::FrameGate>(4);
+    std::uint32_t seq = 0;
+
+    core::EventSink sink() {
+        return [this](core::PipelineEvent event) {
+            std::lock_guard lock(mutex);
+            if (std::holds_alternative<core::pipeline::Frame>(event)) {
+                gate->frame_queued(++seq);
+                gate->acknowledge(seq);
+            } else {
+                gate->release();
+            }
+            events.push_back(std::move(event));
+            changed.notify_all();
+        };
+    }
+    std::size_t wait_for(std::size_t n) {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::seconds(10), [&] { return events.size() >= n; });
+        return events.size();
+    }
+};
+
+TEST(TestPatternPipeline, StreamsKeyframesOnRequestAndRefusesRetarget) {
+    Events events;
+    TestPatternPipeline pipeline;
+    const core::StreamPlan plan{1, 96, 64, 800, 60};
+    auto handle = pipeline.start(plan, events.gate, events.sink());
+    ASSERT_TRUE(handle) << handle.error();
+    ASSERT_GE(events.wait_for(3), 3U);
+
+    auto retargeted = (*handle)->retarget(core::StreamPlan{1, 128, 96, 800, 60});
+    ASSERT_FALSE(retargeted);
+    EXPECT_EQ(retargeted.error(), "this pipeline cannot be retargeted");
+
+    std::size_t before = 0;
+    {
+        std::lock_guard lock(events.mutex);
+        before = events.events.size();
+    }
+    (*handle)->request_keyframe();
+    events.wait_for(before + 2);
+    handle->reset();
+
+    std::lock_guard lock(events.mutex);
+    const auto& first = std::get<core::pipeline::Frame>(events.events.at(0));
+    EXPECT_TRUE(first.keyframe);
+    EXPECT_EQ(first.width, 96U);
+    EXPECT_EQ(first.height, 64U);
+    bool keyframe_after_request = false;
+    std::uint64_t last_pts = 0;
+    for (std::size_t i = 0; i < events.events.size(); ++i) {
+        const auto& frame = std::get<core::pipeline::Frame>(events.events[i]);
+        if (i > 0)
+            EXPECT_GT(frame.pts_us, last_pts);
+        last_pts = frame.pts_us;
+        if (i >= before && frame.keyframe)
+            keyframe_after_request = true;
+    }
+    EXPECT_TRUE(keyframe_after_request);
+}
+
+TEST(TestPatternPipeline, RefusedSizeFailsTheStartWithTheEncoderText) {
+    Events events;
+    TestPatternPipeline pipeline;
+    auto handle = pipeline.start(core::StreamPlan{1, 0, 0, 800, 30}, events.gate, events.sink());
+    ASSERT_FALSE(handle);
+    EXPECT_EQ(handle.error().rfind("the hardware video encoder refused 0\xC3\x97", 0), 0U);
 }
 
 }  // namespace
