@@ -8,7 +8,6 @@ Picture::Picture(std::uint32_t width, std::uint32_t height, std::uint32_t stride
     : width_(width),
       height_(height),
       stride_(std::max(stride, width * 4)),
-      // Bytes are left uninitialised in spirit: the producer writes every pixel it shows.
-      bytes_(std::size_t{stride_} * height) {}
+      bytes_(new std::uint8_t[std::size_t{stride_} * height]) {}
 
 }  // namespace mirravale::platform
