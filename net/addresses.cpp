@@ -13,14 +13,15 @@ namespace mirravale::net {
 namespace {
 
 bool excluded(std::string_view name) {
-    static constexpr std::array<std::string_view, 7> TUNNELS = {"utun",   "ipsec", "ppp", "awdl",
-                                                                "llw",    "bridge", "anpi"};
+    static constexpr std::array<std::string_view, 7> TUNNELS = {"utun", "ipsec",  "ppp", "awdl",
+                                                                "llw",  "bridge", "anpi"};
     return std::any_of(TUNNELS.begin(), TUNNELS.end(),
                        [&](std::string_view prefix) { return name.starts_with(prefix); });
 }
 
 int rank(std::string_view name) {
-    if (name == "en0") return 0;
+    if (name == "en0")
+        return 0;
     return name.starts_with("en") ? 1 : 2;
 }
 
@@ -85,9 +86,9 @@ std::vector<std::uint8_t> txt_record(const core::HostIdentity& identity) {
             ++end;
         }
     }
-    const std::array<std::string, 3> strings = {
-        "id=" + core::hex(identity.host_id), "v=" + std::to_string(wire::PROTOCOL_VERSION),
-        "n=" + identity.name.substr(0, end)};
+    const std::array<std::string, 3> strings = {"id=" + core::hex(identity.host_id),
+                                                "v=" + std::to_string(wire::PROTOCOL_VERSION),
+                                                "n=" + identity.name.substr(0, end)};
     std::vector<std::uint8_t> record;
     for (const auto& s : strings) {
         const std::size_t n = std::min<std::size_t>(s.size(), 255);

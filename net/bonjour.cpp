@@ -14,27 +14,35 @@
 namespace mirravale::net {
 namespace {
 
-auto logger() { return log::get("mirravale_net::bonjour"); }
+auto logger() {
+    return log::get("mirravale_net::bonjour");
+}
 
 // Avahi's own thread runs the daemon conversation; the client and its group live as long as this.
 class AvahiRegistration final : public Registration {
-public:
+  public:
     AvahiRegistration() : poll_(avahi_threaded_poll_new()) {}
     ~AvahiRegistration() override {
-        if (poll_) avahi_threaded_poll_stop(poll_);
-        if (client_) avahi_client_free(client_);  // frees the group too
-        if (poll_) avahi_threaded_poll_free(poll_);
+        if (poll_)
+            avahi_threaded_poll_stop(poll_);
+        if (client_)
+            avahi_client_free(client_);  // frees the group too
+        if (poll_)
+            avahi_threaded_poll_free(poll_);
     }
 
     // 0 on success, else Avahi's (negative) error code.
     int start(const std::string& name, const std::vector<std::uint8_t>& txt, std::uint16_t port) {
-        if (!poll_) return AVAHI_ERR_NO_MEMORY;
+        if (!poll_)
+            return AVAHI_ERR_NO_MEMORY;
         int error = 0;
         client_ = avahi_client_new(avahi_threaded_poll_get(poll_), AvahiClientFlags(0), nullptr,
                                    nullptr, &error);
-        if (!client_) return error;
+        if (!client_)
+            return error;
         AvahiEntryGroup* group = avahi_entry_group_new(client_, nullptr, nullptr);
-        if (!group) return avahi_client_errno(client_);
+        if (!group)
+            return avahi_client_errno(client_);
         // The TXT record's strings, each after its length byte, in order.
         AvahiStringList* strings = nullptr;
         for (std::size_t at = 0; at < txt.size(); at += 1 + txt[at]) {
@@ -45,12 +53,14 @@ public:
                                                      AvahiPublishFlags(0), name.c_str(),
                                                      SERVICE_TYPE, nullptr, nullptr, port, strings);
         avahi_string_list_free(strings);
-        if (error == 0) error = avahi_entry_group_commit(group);
-        if (error == 0) error = avahi_threaded_poll_start(poll_);
+        if (error == 0)
+            error = avahi_entry_group_commit(group);
+        if (error == 0)
+            error = avahi_threaded_poll_start(poll_);
         return error;
     }
 
-private:
+  private:
     AvahiThreadedPoll* poll_ = nullptr;
     AvahiClient* client_ = nullptr;
 };

@@ -12,7 +12,7 @@ inline constexpr const char* SERVICE_TYPE = "_mirravale._tcp";
 
 // A live registration; destroying it withdraws the service.
 class Registration {
-public:
+  public:
     virtual ~Registration() = default;
 };
 

@@ -113,9 +113,11 @@ Result<TlsIdentity> TlsIdentity::generate(std::string_view name) {
     const auto cn = common_name(name);
     X509_NAME* subject = X509_get_subject_name(certificate.get());
     if (!X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
-                                    reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1, 0) ||
+                                    reinterpret_cast<const unsigned char*>(cn.c_str()), -1, -1,
+                                    0) ||
         !X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_UTF8,
-                                    reinterpret_cast<const unsigned char*>("Mirravale"), -1, -1, 0)) {
+                                    reinterpret_cast<const unsigned char*>("Mirravale"), -1, -1,
+                                    0)) {
         return fail(openssl_error("could not write the certificate's name"));
     }
     X509_set_issuer_name(certificate.get(), subject);
@@ -157,7 +159,8 @@ Result<std::shared_ptr<asio::ssl::context>> TlsIdentity::server_config() const {
     SSL_CTX_set_options(ctx, SSL_OP_CIPHER_SERVER_PREFERENCE);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
     if (SSL_CTX_set_ciphersuites(
-            ctx, "TLS_AES_256_GCM_SHA384:TLS_AES_128_GCM_SHA256:TLS_CHACHA20_POLY1305_SHA256") != 1) {
+            ctx, "TLS_AES_256_GCM_SHA384:TLS_AES_128_GCM_SHA256:TLS_CHACHA20_POLY1305_SHA256") !=
+        1) {
         return fail(openssl_error("no usable cipher suites configured"));
     }
     if (SSL_CTX_set1_groups_list(ctx, "X25519:P-256:P-384") != 1) {

@@ -7,7 +7,8 @@ namespace {
 
 std::vector<std::string> texts(const std::vector<asio::ip::tcp::endpoint>& list) {
     std::vector<std::string> out;
-    for (const auto& e : list) out.push_back(e.address().to_string());
+    for (const auto& e : list)
+        out.push_back(e.address().to_string());
     return out;
 }
 
@@ -37,21 +38,24 @@ TEST(LanAddresses, Table) {
     for (const auto& c : cases) {
         const auto list = select_lan_addresses(c.interfaces, 47474);
         EXPECT_EQ(texts(list), c.expected);
-        for (const auto& e : list) EXPECT_EQ(e.port(), 47474);
+        for (const auto& e : list)
+            EXPECT_EQ(e.port(), 47474);
     }
 }
 
 TEST(TxtRecord, Bytes) {
     core::HostIdentity identity;
     identity.name = "Mac";
-    for (std::uint8_t i = 0; i < 16; ++i) identity.host_id[i] = i;
+    for (std::uint8_t i = 0; i < 16; ++i)
+        identity.host_id[i] = i;
     const auto record = txt_record(identity);
     std::string expected = "\x23id=000102030405060708090a0b0c0d0e0f\x03v=1\x05n=Mac";
     EXPECT_EQ(std::string(record.begin(), record.end()), expected);
     EXPECT_EQ(record.size(), 46u);
 
     std::string long_name;
-    for (int i = 0; i < 61; ++i) long_name += "é";
+    for (int i = 0; i < 61; ++i)
+        long_name += "é";
     identity.name = long_name;
     const auto cut = txt_record(identity);
     EXPECT_EQ(cut[cut.size() - 123], 122);  // "n=" and 60 two-byte letters

@@ -24,7 +24,8 @@ std::string run(const std::string& command) {
     std::string out;
     if (std::FILE* pipe = popen(command.c_str(), "r")) {
         char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+        while (std::fgets(buffer, sizeof buffer, pipe))
+            out += buffer;
         pclose(pipe);
     }
     return out;
@@ -33,12 +34,13 @@ std::string run(const std::string& command) {
 core::HostIdentity identity() {
     core::HostIdentity id;
     id.name = "Bonjour Test";
-    for (std::uint8_t i = 0; i < 16; ++i) id.host_id[i] = i;
+    for (std::uint8_t i = 0; i < 16; ++i)
+        id.host_id[i] = i;
     return id;
 }
 
 class LoopbackAvahi {
-public:
+  public:
     LoopbackAvahi() {
         // A system bus or daemon that already runs is used as it is and never stopped.
         if (!avahi_running()) {
@@ -49,17 +51,19 @@ public:
         return run("avahi-browse -at -p 2>&1").find("Daemon not running") == std::string::npos;
     }
 
-private:
+  private:
     void start() {
-        const bool bus = std::system("dbus-send --system --dest=org.freedesktop.DBus --print-reply / "
-                                     "org.freedesktop.DBus.GetId >/dev/null 2>&1") == 0;
+        const bool bus = std::system(
+                             "dbus-send --system --dest=org.freedesktop.DBus --print-reply / "
+                             "org.freedesktop.DBus.GetId >/dev/null 2>&1") == 0;
         if (!bus) {
             fs::create_directories("/run/dbus");
             fs::remove("/run/dbus/pid");
             fs::remove("/run/dbus/system_bus_socket");
             bus_pid_ = std::atoi(run("dbus-daemon --system --fork --print-pid").c_str());
         }
-        conf_ = fs::temp_directory_path() / ("mirravale-avahi-" + std::to_string(getpid()) + ".conf");
+        conf_ =
+            fs::temp_directory_path() / ("mirravale-avahi-" + std::to_string(getpid()) + ".conf");
         std::ofstream(conf_) << "[server]\nuse-ipv4=yes\nuse-ipv6=no\nallow-interfaces=lo\n"
                                 "[publish]\npublish-workstation=no\n";
         avahi_pid_ = fork();
@@ -74,7 +78,7 @@ private:
         }
     }
 
-public:
+  public:
     ~LoopbackAvahi() {
         if (avahi_pid_ > 0) {
             kill(avahi_pid_, SIGTERM);
@@ -86,10 +90,11 @@ public:
             fs::remove("/run/dbus/pid");
             fs::remove("/run/dbus/system_bus_socket");
         }
-        if (!conf_.empty()) fs::remove(conf_);
+        if (!conf_.empty())
+            fs::remove(conf_);
     }
 
-private:
+  private:
     pid_t bus_pid_ = -1;
     pid_t avahi_pid_ = -1;
     fs::path conf_;

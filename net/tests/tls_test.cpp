@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
 #include <asio/connect.hpp>
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/ssl.hpp>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-#include <openssl/x509v3.h>
 
 #include "net/tls.hpp"
 
@@ -93,7 +93,8 @@ TEST(TlsIdentity, FreshKeysAndLongNames) {
     EXPECT_NE(a->key_der, b->key_der);
 
     std::string long_name;
-    for (int i = 0; i < 60; ++i) long_name += "é";
+    for (int i = 0; i < 60; ++i)
+        long_name += "é";
     const auto c = TlsIdentity::generate(long_name);
     ASSERT_TRUE(c.ok()) << c.error();
     const auto cn = common_name(long_name);
