@@ -44,9 +44,11 @@ Result<std::shared_ptr<H264Encoder>> H264Encoder::create(const core::StreamPlan&
                                                          core::EventSink sink) {
     const EncoderSettings settings = encoder_settings(plan);
     x264_param_t param;
-    // x264 leaks what it allocated when it refuses to open; sizes it would refuse never reach it.
+    // x264 leaks what it allocated when it refuses to open; plans it would refuse (odd or empty
+    // sizes, no bit rate) never reach it.
     const bool size_ok = plan.width >= 2 && plan.height >= 2 && plan.width % 2 == 0 &&
-                         plan.height % 2 == 0 && plan.width <= MAX_SIDE && plan.height <= MAX_SIDE;
+                         plan.height % 2 == 0 && plan.width <= MAX_SIDE &&
+                         plan.height <= MAX_SIDE && plan.kbps > 0;
     int status = size_ok ? x264_param_default_preset(&param, "ultrafast", "zerolatency") : -1;
     if (status == 0) {
         // Sliced threads keep zero frames of delay; frame threads would hold pictures back.

@@ -91,15 +91,24 @@ TEST(EncoderSettings, FollowThePlan) {
     }
 }
 
-TEST(Encoder, RefusedSizeGivesTheUserText) {
-    Recorder recorder;
-    auto encoder = H264Encoder::create(plan(0, 0), recorder.sink());
-    ASSERT_FALSE(encoder);
-    EXPECT_EQ(encoder.error().rfind("the hardware video encoder refused 0\xC3\x97"
-                                    "0 (",
-                                    0),
-              0U)
-        << encoder.error();
+TEST(Encoder, RefusedPlanGivesTheUserText) {
+    const std::pair<core::StreamPlan, std::string> cases[] = {
+        {plan(0, 0),
+         "0\xC3\x97"
+         "0"},
+        {plan(63, 48),
+         "63\xC3\x97"
+         "48"},
+        {plan(64, 48, 30, 0),
+         "64\xC3\x97"
+         "48"},
+    };
+    for (const auto& [p, size] : cases) {
+        Recorder recorder;
+        auto encoder = H264Encoder::create(p, recorder.sink());
+        ASSERT_FALSE(encoder);
+        EXPECT_EQ(encoder.error(), "the hardware video encoder refused " + size + " (-1)");
+    }
 }
 
 TEST(Encoder, TimestampsRiseStrictlyAndEveryPictureGivesOneFrame) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -9,6 +10,7 @@
 
 #include "platform-linux/feeder.hpp"
 #include "platform-linux/pattern.hpp"
+#include "platform-linux/thread_name.hpp"
 
 namespace mirravale::platform {
 namespace {
@@ -188,6 +190,19 @@ TEST(Refresher, ThreadResubmitsAHeldBackPictureOnceTheGateOpens) {
     refresher.reset();
     EXPECT_EQ(feeder.use_count(), 1);
     EXPECT_TRUE(session.frame(0).keyframe);
+}
+
+TEST(ThreadName, LongNamesKeepTheirFirstFifteenBytes) {
+    for (const std::string name : {"mirravale-refresh", "short", "exactly15bytes!"}) {
+        std::string seen;
+        std::thread([&] {
+            set_thread_name(name);
+            char buffer[17] = {};
+            prctl(PR_GET_NAME, buffer, 0, 0, 0);
+            seen = buffer;
+        }).join();
+        EXPECT_EQ(seen, name.substr(0, 15));
+    }
 }
 
 }  // namespace
