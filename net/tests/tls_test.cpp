@@ -101,6 +101,12 @@ TEST(TlsIdentity, FreshKeysAndLongNames) {
     EXPECT_LE(cn.size(), MAX_COMMON_NAME);
     EXPECT_EQ(cn.size(), 63u);  // "Mirravale on " and 25 whole two-byte letters
     EXPECT_EQ(Parsed(c->certificate_der).field(NID_commonName), cn);
+
+    const std::string plain(200, 'h');
+    const auto d = TlsIdentity::generate(plain);
+    ASSERT_TRUE(d.ok()) << d.error();
+    EXPECT_EQ(Parsed(d->certificate_der).field(NID_commonName),
+              "Mirravale on " + std::string(MAX_COMMON_NAME - 13, 'h'));
 }
 
 TEST(TlsIdentity, MismatchedKeyIsAnError) {
