@@ -12,6 +12,9 @@
 #include <fstream>
 #include <thread>
 
+#include <spdlog/sinks/ringbuffer_sink.h>
+
+#include "core/log.hpp"
 #include "net/bonjour.hpp"
 
 namespace mirravale::net {
@@ -103,7 +106,18 @@ class LoopbackAvahi {
 TEST(Bonjour, AdvertisesOnLoopbackAndWithdraws) {
     ASSERT_EQ(getuid(), 0u) << "the private system bus needs root";
     if (!LoopbackAvahi::avahi_running()) {
-        EXPECT_EQ(advertise(identity(), 47999), nullptr);  // the WARN, and the host goes on
+        // No daemon: a WARN with Avahi's signed error code, no registration, and the host goes on.
+        auto logger = log::get("mirravale_net::bonjour");
+        auto captured = std::make_shared<spdlog::sinks::ringbuffer_sink_mt>(8);
+        captured->set_pattern("%l %v");
+        logger->sinks().push_back(captured);
+        EXPECT_EQ(advertise(identity(), 47999), nullptr);
+        logger->sinks().pop_back();
+        const auto lines = captured->last_formatted();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_TRUE(lines[0].starts_with("warning Bonjour registration failed (-")) << lines[0];
+        EXPECT_TRUE(lines[0].ends_with("); phones will use the addresses in the QR code\n"))
+            << lines[0];
     }
     LoopbackAvahi daemon;
     auto registration = advertise(identity(), 47999);
