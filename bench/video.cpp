@@ -2,6 +2,7 @@
 // and the CPU per frame of a plain ffmpeg x264 encode of a synthetic 1080p60 source, as the peer.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -108,17 +109,27 @@ int main() {
             ours_1080 = f.cpu_ms;
     }
 
-    const int peer_frames = 600;
-    const double before = cpu_seconds(RUSAGE_CHILDREN);
-    const int status = std::system(
-        "ffmpeg -loglevel error -nostdin -f lavfi -i testsrc2=size=1920x1080:rate=60 -t 10 "
-        "-c:v libx264 -preset ultrafast -tune zerolatency -pix_fmt yuv420p -f null -");
-    const double peer_ms = (cpu_seconds(RUSAGE_CHILDREN) - before) * 1000.0 / peer_frames;
-    if (status != 0) {
-        std::printf("peer: ffmpeg did not run (status %d)\n", status);
-        return 0;
+    // The machine is shared: alternate both sides a few times and keep each one's best.
+    constexpr int peer_frames = 600;
+    double peer_best = 0;
+    for (int round = 0; round < 3; ++round) {
+        const double before = cpu_seconds(RUSAGE_CHILDREN);
+        const int status = std::system(
+            "ffmpeg -loglevel error -nostdin -f lavfi -i testsrc2=size=1920x1080:rate=60 -t 10 "
+            "-c:v libx264 -preset ultrafast -tune zerolatency -pix_fmt yuv420p -f null -");
+        if (status != 0) {
+            std::printf("peer: ffmpeg did not run (status %d)\n", status);
+            return 0;
+        }
+        const double peer_ms = (cpu_seconds(RUSAGE_CHILDREN) - before) * 1000.0 / peer_frames;
+        const double ours_ms = measure(1920, 1080, 10000, FRAMES).cpu_ms;
+        peer_best = round == 0 ? peer_ms : std::min(peer_best, peer_ms);
+        ours_1080 = std::min(ours_1080, ours_ms);
+        std::printf("round %d: ours %.3f ms, peer %.3f ms\n", round + 1, ours_ms, peer_ms);
     }
-    std::printf("1080p CPU per frame: ours %.3f ms, peer %.3f ms, ratio %.2f (goal <= 0.80)\n",
-                ours_1080, peer_ms, ours_1080 / peer_ms);
+    std::printf(
+        "1080p CPU per frame (best of each): ours %.3f ms, peer %.3f ms, ratio %.2f "
+        "(goal <= 0.80)\n",
+        ours_1080, peer_best, ours_1080 / peer_best);
     return 0;
 }
