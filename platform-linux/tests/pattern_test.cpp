@@ -88,8 +88,9 @@ TEST(Pattern, StripHeightFollowsPictureHeight) {
         for (std::uint32_t y = 0; y < c.height; ++y)
             rows += at(picture, 12, y) == DARK ? 1 : 0;
         EXPECT_EQ(rows, c.strip_rows) << c.height;
-        if (c.strip_rows > 0)
+        if (c.strip_rows > 0) {
             EXPECT_EQ(at(picture, 12, c.height - c.strip_rows), DARK);
+        }
     }
 }
 
@@ -186,8 +187,9 @@ TEST(TestPatternPipeline, StreamsKeyframesOnRequestAndRefusesRetarget) {
     std::uint64_t last_pts = 0;
     for (std::size_t i = 0; i < events.events.size(); ++i) {
         const auto& frame = std::get<core::pipeline::Frame>(events.events[i]);
-        if (i > 0)
+        if (i > 0) {
             EXPECT_GT(frame.pts_us, last_pts);
+        }
         last_pts = frame.pts_us;
         if (i >= before && frame.keyframe)
             keyframe_after_request = true;
