@@ -26,7 +26,7 @@ using InboundChannel = asio::experimental::concurrent_channel<void(
     asio::error_code, std::optional<wire::ClientMessage>)>;
 using OutboundChannel = asio::experimental::concurrent_channel<void(
     asio::error_code, std::optional<wire::HostMessage>)>;
-using EventChannel = asio::experimental::concurrent_channel<void(
-    asio::error_code, std::uint64_t, PipelineEvent)>;
+using EventChannel =
+    asio::experimental::concurrent_channel<void(asio::error_code, std::uint64_t, PipelineEvent)>;
 
 }  // namespace mirravale::core

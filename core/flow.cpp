@@ -43,8 +43,12 @@ void FrameGate::frame_queued(std::uint32_t seq) {
     release();
 }
 
-void FrameGate::acknowledge(std::uint32_t seq) { raise_to(acked_, seq); }
+void FrameGate::acknowledge(std::uint32_t seq) {
+    raise_to(acked_, seq);
+}
 
-void FrameGate::close() { closed_.store(true); }
+void FrameGate::close() {
+    closed_.store(true);
+}
 
 }  // namespace mirravale::core

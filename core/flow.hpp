@@ -14,7 +14,7 @@ namespace mirravale::core {
 inline constexpr std::uint32_t FRAMES_IN_FLIGHT = 4;
 
 class FrameGate {
-public:
+  public:
     explicit FrameGate(std::uint32_t window, std::uint32_t sent = 0, std::uint32_t acked = 0);
 
     // The gate of a newly started pipeline: frames the old one left unacknowledged still count.
@@ -35,7 +35,7 @@ public:
     bool closed() const { return closed_.load(); }
     std::uint32_t in_flight() const;
 
-private:
+  private:
     const std::uint32_t window_;
     std::atomic<std::uint32_t> pending_{0};
     std::atomic<std::uint32_t> sent_;

@@ -91,9 +91,8 @@ std::string invite_url(const HostIdentity& identity,
         joined += address_text(address);
     }
     return fmt::format("mirravale://pair?v=1&id={}&n={}&a={}&fp={}&c={}&x={}",
-                       hex(identity.host_id), percent_escape(identity.name),
-                       percent_escape(joined), base64url(identity.fingerprint), code.code,
-                       code.expires_at);
+                       hex(identity.host_id), percent_escape(identity.name), percent_escape(joined),
+                       base64url(identity.fingerprint), code.code, code.expires_at);
 }
 
 }  // namespace mirravale::core

@@ -15,7 +15,7 @@ using KickChannel =
     asio::experimental::concurrent_channel<void(asio::error_code, wire::GoodbyeReason)>;
 
 class KickSender {
-public:
+  public:
     explicit KickSender(std::shared_ptr<KickChannel> channel) : channel_(std::move(channel)) {}
     KickSender(const KickSender&) = delete;
     KickSender& operator=(const KickSender&) = delete;
@@ -25,7 +25,7 @@ public:
     // reason before the session reads it.
     void send(wire::GoodbyeReason reason);
 
-private:
+  private:
     std::shared_ptr<KickChannel> channel_;
     bool sent_ = false;
 };

@@ -1,6 +1,7 @@
 #include "core/pairing.hpp"
 
 #include <array>
+#include <limits>
 
 #include <openssl/crypto.h>
 
@@ -12,7 +13,11 @@ PairingCode PairingCode::generate(std::uint64_t now, std::uint64_t ttl,
                                   const RandomSource& random) {
     std::array<std::uint8_t, 16> bits{};
     random(bits);
-    return {crockford(bits), now + ttl};
+    // A lifetime reaching past the end of time means "never expires", not "already expired".
+    const auto expires_at = ttl > std::numeric_limits<std::uint64_t>::max() - now
+                                ? std::numeric_limits<std::uint64_t>::max()
+                                : now + ttl;
+    return {crockford(bits), expires_at};
 }
 
 namespace {
@@ -25,9 +30,11 @@ struct Character {
 // The character at `at` in UTF-8, or the lone byte when it is not well formed (kept unchanged).
 Character character_at(std::string_view text, std::size_t at) {
     const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3
-                                                              : (lead & 0xF8) == 0xF0 ? 4
-                                                                                      : 0;
+    std::size_t length = lead < 0x80             ? 1
+                         : (lead & 0xE0) == 0xC0 ? 2
+                         : (lead & 0xF0) == 0xE0 ? 3
+                         : (lead & 0xF8) == 0xF0 ? 4
+                                                 : 0;
     if (length == 0 || at + length > text.size()) {
         return {0xFFFD, 1};
     }
@@ -38,6 +45,11 @@ Character character_at(std::string_view text, std::size_t at) {
             return {0xFFFD, 1};
         }
         code = (code << 6) | (next & 0x3F);
+    }
+    // Overlong forms and surrogates are not characters: an overlong space must not vanish.
+    static constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < SMALLEST[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return {0xFFFD, 1};
     }
     return {code, length};
 }

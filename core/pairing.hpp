@@ -28,7 +28,7 @@ inline constexpr std::size_t RETIRED_CODES = 8;
 std::string normalise_code(std::string_view typed);
 
 class PairingBook {
-public:
+  public:
     PairingBook(std::uint64_t now, std::uint64_t ttl, RandomSource random);
 
     const PairingCode& current() const { return current_; }
@@ -40,7 +40,7 @@ public:
     // Presenting the current code consumes it, whether or not it has run out.
     RedeemOutcome redeem(std::string_view presented, std::uint64_t now);
 
-private:
+  private:
     RandomSource random_;
     std::uint64_t ttl_;
     PairingCode current_;

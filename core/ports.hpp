@@ -71,11 +71,12 @@ struct Text {
 };
 }  // namespace input
 
-using InputEvent = std::variant<input::MoveTo, input::Button, input::Scroll, input::Key, input::Text>;
+using InputEvent =
+    std::variant<input::MoveTo, input::Button, input::Scroll, input::Key, input::Text>;
 
 namespace pipeline {
 struct Frame {
-    wire::SharedBytes data;  // NAL units, each after a 4-byte big-endian length
+    wire::SharedBytes data;                   // NAL units, each after a 4-byte big-endian length
     std::vector<wire::Bytes> parameter_sets;  // SPS and PPS on keyframes, else empty
     std::uint64_t pts_us = 0;
     std::uint32_t width = 0;
@@ -95,7 +96,7 @@ using EventSink = std::function<void(PipelineEvent)>;
 
 // A running stream. Destroying the handle stops it; late events are told apart by the session.
 class PipelineHandle {
-public:
+  public:
     virtual ~PipelineHandle() = default;
     virtual void request_keyframe() = 0;
     // Another display, size or rate without a restart; an error text when this cannot be done.
@@ -103,7 +104,7 @@ public:
 };
 
 class ScreenPipeline {
-public:
+  public:
     virtual ~ScreenPipeline() = default;
     // May block until the pipeline runs or has failed; an error text is shown to the user as is.
     virtual Result<std::unique_ptr<PipelineHandle>> start(const StreamPlan& plan,
@@ -112,7 +113,7 @@ public:
 };
 
 class InputInjector {
-public:
+  public:
     virtual ~InputInjector() = default;
     virtual void inject(const InputEvent& event) = 0;
     virtual std::optional<Point> cursor_position() = 0;
@@ -121,14 +122,14 @@ public:
 };
 
 class DisplayDirectory {
-public:
+  public:
     virtual ~DisplayDirectory() = default;
     // The active displays in the system's order; empty means nothing can be streamed.
     virtual std::vector<Display> displays() = 0;
 };
 
 class PermissionProbe {
-public:
+  public:
     virtual ~PermissionProbe() = default;
     // Cheap: asked at every status publication and every second by a controlling session.
     virtual PermissionSet permissions() = 0;
@@ -136,18 +137,18 @@ public:
 
 // Keeps the display awake for exactly as long as it exists.
 class PowerGuard {
-public:
+  public:
     virtual ~PowerGuard() = default;
 };
 
 class PowerAssertion {
-public:
+  public:
     virtual ~PowerAssertion() = default;
     virtual std::unique_ptr<PowerGuard> keep_awake() = 0;
 };
 
 class TrustStore {
-public:
+  public:
     virtual ~TrustStore() = default;
     virtual Result<std::vector<TrustedDevice>> load() = 0;
     // Called with the complete list after every change, under the service's lock.

@@ -7,7 +7,9 @@
 namespace mirravale::core {
 namespace {
 
-auto logger() { return log::get("mirravale_core::service"); }
+auto logger() {
+    return log::get("mirravale_core::service");
+}
 
 constexpr const char* UNKNOWN_DEVICE =
     "This Mac no longer recognises your device. Scan the code on your Mac to pair again.";

@@ -15,8 +15,8 @@
 #include <asio/any_io_executor.hpp>
 #include <asio/ip/tcp.hpp>
 
-#include "core/identity.hpp"
 #include "core/flow.hpp"
+#include "core/identity.hpp"
 #include "core/kick.hpp"
 #include "core/pairing.hpp"
 #include "core/policy.hpp"
@@ -56,7 +56,7 @@ struct Claim {
 };
 
 class HostService {
-public:
+  public:
     static std::shared_ptr<HostService> create(HostIdentity identity, Ports ports,
                                                ServiceConfig config,
                                                RandomSource random = secure_random(),
@@ -81,7 +81,7 @@ public:
     const StatusNotifier& status() const { return notifier_; }
     std::uint64_t now() const { return clock_(); }
 
-private:
+  private:
     struct Controller {
         std::unique_ptr<KickSender> kick;
         std::string device_name;
@@ -93,8 +93,8 @@ private:
     HostService(HostIdentity identity, Ports ports, ServiceConfig config, RandomSource random,
                 WallClock clock);
 
-    void save_devices();         // under the lock
-    void publish();              // under the lock
+    void save_devices();                               // under the lock
+    void publish();                                    // under the lock
     void kick_controller(wire::GoodbyeReason reason);  // under the lock
 
     const HostIdentity identity_;

@@ -7,10 +7,10 @@
 #include <cmath>
 #include <random>
 
+#include <asio/bind_executor.hpp>
 #include <asio/experimental/as_tuple.hpp>
 #include <asio/experimental/deferred.hpp>
 #include <asio/experimental/parallel_group.hpp>
-#include <asio/bind_executor.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
@@ -30,27 +30,38 @@ constexpr auto REFUSAL_DELAY = 400ms;
 constexpr auto GOODBYE_WAIT = 1s;
 constexpr auto HOUSEKEEPING_PERIOD = 1s;
 
-auto logger() { return log::get("mirravale_core::session"); }
+auto logger() {
+    return log::get("mirravale_core::session");
+}
 
 const char* error_name(wire::ErrorCode code) {
     switch (code) {
-        case wire::ErrorCode::VersionMismatch: return "VersionMismatch";
-        case wire::ErrorCode::Unauthorized: return "Unauthorized";
-        case wire::ErrorCode::CodeExpired: return "CodeExpired";
-        case wire::ErrorCode::Busy: return "Busy";
-        case wire::ErrorCode::HostError: return "HostError";
+        case wire::ErrorCode::VersionMismatch:
+            return "VersionMismatch";
+        case wire::ErrorCode::Unauthorized:
+            return "Unauthorized";
+        case wire::ErrorCode::CodeExpired:
+            return "CodeExpired";
+        case wire::ErrorCode::Busy:
+            return "Busy";
+        case wire::ErrorCode::HostError:
+            return "HostError";
     }
     return "Other";
 }
 
 const char* goodbye_text(wire::GoodbyeReason reason) {
     switch (reason) {
-        case wire::GoodbyeReason::Replaced: return "Another device is now controlling this Mac.";
-        case wire::GoodbyeReason::HostQuitting: return "Mirravale was closed on the Mac.";
+        case wire::GoodbyeReason::Replaced:
+            return "Another device is now controlling this Mac.";
+        case wire::GoodbyeReason::HostQuitting:
+            return "Mirravale was closed on the Mac.";
         case wire::GoodbyeReason::Revoked:
             return "This Mac forgot your device. Scan its code to pair again.";
-        case wire::GoodbyeReason::TimedOut: return "The connection went quiet.";
-        default: return "Disconnected by the Mac.";
+        case wire::GoodbyeReason::TimedOut:
+            return "The connection went quiet.";
+        default:
+            return "Disconnected by the Mac.";
     }
 }
 
@@ -119,7 +130,7 @@ struct Arrivals {
 // in a random order and takes at most one item from each; only when none was ready does the loop
 // sleep until a receive completes or a period ends.
 class Loop {
-public:
+  public:
     Loop(Session& session, HostService& service, InboundChannel& inbound, EventChannel& events,
          KickChannel& kick, asio::any_io_executor executor)
         : session_(session),
@@ -148,7 +159,7 @@ public:
         co_return ending;
     }
 
-private:
+  private:
     enum Source { Inbound, Event, Pointer, Housekeeping, Kick };
 
     void arm() {
@@ -357,7 +368,8 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
     for (const auto& d : displays) {
         welcome.displays.push_back(entry_of(d));
     }
-    const auto main = std::find_if(displays.begin(), displays.end(), [](auto& d) { return d.main; });
+    const auto main =
+        std::find_if(displays.begin(), displays.end(), [](auto& d) { return d.main; });
     welcome.main_display = main != displays.end() ? main->id
                            : displays.empty()     ? 0
                                                   : displays.front().id;

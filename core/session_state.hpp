@@ -38,7 +38,7 @@ struct CursorReport {
 };
 
 class Session {
-public:
+  public:
     Session(std::shared_ptr<HostService> service, std::shared_ptr<OutboundChannel> outbound,
             std::shared_ptr<EventChannel> events, std::vector<Display> displays,
             std::uint64_t claim_id, wire::PermissionSet permissions_sent);
@@ -63,7 +63,7 @@ public:
     // Closes the gate, stops the stream and lets go of every held key and button.
     void stop();
 
-private:
+  private:
     std::optional<Display> target_display() const;
     void move_pointer(Point point);
     void forget_stream_format();
@@ -78,7 +78,8 @@ private:
     std::optional<SentFormat> last_format_;
     std::optional<std::pair<Point, Clock::time_point>> pointer_target_;
     std::shared_ptr<FrameGate> gate_;
-    std::shared_ptr<std::atomic<bool>> keyframe_wanted_ = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> keyframe_wanted_ =
+        std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<PipelineHandle> pipeline_;
     std::uint64_t claim_id_;
     bool streaming_ = false;

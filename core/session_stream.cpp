@@ -11,9 +11,13 @@
 
 namespace mirravale::core::session {
 namespace {
-auto logger() { return log::get("mirravale_core::session"); }
+auto logger() {
+    return log::get("mirravale_core::session");
+}
 
-StreamInfo info_of(const StreamPlan& plan) { return {plan.width, plan.height, plan.fps}; }
+StreamInfo info_of(const StreamPlan& plan) {
+    return {plan.width, plan.height, plan.fps};
+}
 }  // namespace
 
 Session::Session(std::shared_ptr<HostService> service, std::shared_ptr<OutboundChannel> outbound,

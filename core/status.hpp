@@ -50,7 +50,7 @@ struct HostStatus {
 
 // Holds the latest status; observers are woken only when a published value differs from it.
 class StatusNotifier {
-public:
+  public:
     // Stores `status` and wakes every waiter unless it equals the stored value.
     void publish(HostStatus status);
 
@@ -60,7 +60,7 @@ public:
     std::pair<HostStatus, std::uint64_t> wait_changed(std::uint64_t seen,
                                                       std::chrono::milliseconds timeout) const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     HostStatus value_;

@@ -31,7 +31,7 @@ struct TrustedDevice {
 TokenHash hash_token(const Token& token);
 
 class TrustBook {
-public:
+  public:
     explicit TrustBook(RandomSource random, std::vector<TrustedDevice> devices = {});
 
     // A new token for the phone; any earlier record of it is dropped (its old token stops
@@ -42,7 +42,7 @@ public:
     const std::vector<TrustedDevice>& devices() const { return devices_; }
     std::vector<TrustedDevice>& devices() { return devices_; }
 
-private:
+  private:
     RandomSource random_;
     std::vector<TrustedDevice> devices_;
 };

@@ -26,8 +26,10 @@ std::string headless_changes(const core::HostStatus& previous, const core::HostS
     }
 
     const auto streaming_changed = [&] {
-        if (!now.controller || !now.controller->stream) return false;
-        if (!previous.controller || !previous.controller->stream) return true;
+        if (!now.controller || !now.controller->stream)
+            return false;
+        if (!previous.controller || !previous.controller->stream)
+            return true;
         return *previous.controller->stream != *now.controller->stream;
     };
     const auto streaming_line = [&] {
@@ -36,11 +38,11 @@ std::string headless_changes(const core::HostStatus& previous, const core::HostS
     };
     if (previous.controller && !now.controller) {
         out += "○ Disconnected\n";
-    } else if (now.controller &&
-               (!previous.controller ||
-                previous.controller->device_name != now.controller->device_name)) {
+    } else if (now.controller && (!previous.controller || previous.controller->device_name !=
+                                                              now.controller->device_name)) {
         out += fmt::format("● Connected: {}\n", now.controller->device_name);
-        if (streaming_changed()) out += streaming_line();
+        if (streaming_changed())
+            out += streaming_line();
     } else if (now.controller && streaming_changed()) {
         out += streaming_line();
     }

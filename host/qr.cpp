@@ -32,7 +32,8 @@ std::string terminal_qr(const QrModules& modules) {
     };
     std::string out;
     for (int y = 0; y < full; y += 2) {
-        if (y > 0) out += '\n';
+        if (y > 0)
+            out += '\n';
         for (int x = 0; x < full; ++x) {
             const bool upper = light(x, y);
             const bool lower = y + 1 < full && light(x, y + 1);

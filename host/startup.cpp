@@ -30,7 +30,7 @@ void raise_open_file_limit() {
 // Capture of a desktop is not part of this host yet: a stream request without the test picture
 // is answered with a notice instead of a picture.
 class UnavailablePipeline final : public core::ScreenPipeline {
-public:
+  public:
     Result<std::unique_ptr<core::PipelineHandle>> start(const core::StreamPlan&,
                                                         std::shared_ptr<core::FrameGate>,
                                                         core::EventSink) override {
@@ -38,7 +38,9 @@ public:
     }
 };
 
-core::ServiceConfig fixed_config() { return core::ServiceConfig{}; }
+core::ServiceConfig fixed_config() {
+    return core::ServiceConfig{};
+}
 
 }  // namespace
 
@@ -88,7 +90,8 @@ Status run(const CommandLine& options) {
         return fail(network.error());
     }
     if (!options.headless) {
-        log::get("mirravale")->info("the desktop interface is not built yet; running in the terminal");
+        log::get("mirravale")
+            ->info("the desktop interface is not built yet; running in the terminal");
     }
     run_headless(*service);
     return {};

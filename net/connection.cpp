@@ -30,7 +30,9 @@ using Stream = asio::ssl::stream<asio::ip::tcp::socket>;
 using Done = asio::experimental::channel<void(asio::error_code, bool)>;
 constexpr auto tuple = asio::experimental::as_tuple(asio::use_awaitable);
 
-auto logger() { return log::get("mirravale_net::server"); }
+auto logger() {
+    return log::get("mirravale_net::server");
+}
 
 // Cuts frames from the stream and queues their messages, waiting while the session is behind.
 // Whatever ends it, the session learns of it through the end marker.
@@ -41,18 +43,24 @@ asio::awaitable<void> read_messages(std::shared_ptr<Stream> stream,
     std::vector<std::uint8_t> body;
     body.reserve(256);
     while (true) {
-        auto [prefix_ec, prefix_n] = co_await asio::async_read(*stream, asio::buffer(prefix), tuple);
-        if (prefix_ec) break;
+        auto [prefix_ec, prefix_n] =
+            co_await asio::async_read(*stream, asio::buffer(prefix), tuple);
+        if (prefix_ec)
+            break;
         const auto length = wire::frame_body_length(prefix);
-        if (!length) break;  // zero or over the limit: nothing more is read
+        if (!length)
+            break;  // zero or over the limit: nothing more is read
         body.resize(*length);
         auto [body_ec, body_n] = co_await asio::async_read(*stream, asio::buffer(body), tuple);
-        if (body_ec) break;
+        if (body_ec)
+            break;
         auto message = wire::ClientMessage::decode(body);
-        if (!message) break;
+        if (!message)
+            break;
         auto [send_ec] = co_await inbound->async_send(
             asio::error_code{}, std::optional<wire::ClientMessage>(std::move(*message)), tuple);
-        if (send_ec) break;
+        if (send_ec)
+            break;
     }
     co_await inbound->async_send(asio::error_code{}, std::nullopt, tuple);
     done->try_send(asio::error_code{}, true);
@@ -60,7 +68,7 @@ asio::awaitable<void> read_messages(std::shared_ptr<Stream> stream,
 
 // What one flush writes: encoded messages in `encoded`, video payloads by reference.
 class Batch {
-public:
+  public:
     void add(const wire::HostMessage& message) {
         if (const auto* frame = std::get_if<wire::host::VideoFrame>(&message.message)) {
             const auto header = wire::video_frame_header(*frame);
@@ -94,7 +102,7 @@ public:
         size_ = 0;
     }
 
-private:
+  private:
     struct Piece {
         std::size_t offset;
         std::size_t length;
@@ -125,12 +133,14 @@ asio::awaitable<void> write_messages(std::shared_ptr<Stream> stream,
         ended = ec || !message;
         while (!ended) {
             batch.add(*message);
-            if (batch.size() >= WRITE_BUFFER_SIZE) break;
+            if (batch.size() >= WRITE_BUFFER_SIZE)
+                break;
             std::optional<std::optional<wire::HostMessage>> next;
             outbound->try_receive([&](asio::error_code, std::optional<wire::HostMessage> m) {
                 next.emplace(std::move(m));
             });
-            if (!next) break;
+            if (!next)
+                break;
             if (!*next) {
                 ended = true;
                 break;
@@ -193,8 +203,7 @@ asio::awaitable<void> serve_connection(asio::ip::tcp::socket socket,
             stream->lowest_layer().close(ignored);
         }
     });
-    auto [handshake_ec] =
-        co_await stream->async_handshake(asio::ssl::stream_base::server, tuple);
+    auto [handshake_ec] = co_await stream->async_handshake(asio::ssl::stream_base::server, tuple);
     limit.cancel();
     if (handshake_ec || *timed_out) {
         logger()->debug("connection ended: {} peer={}",
@@ -216,7 +225,8 @@ asio::awaitable<void> serve_connection(asio::ip::tcp::socket socket,
     if (!outbound->try_send(asio::error_code{}, std::nullopt) && outbound->is_open()) {
         asio::steady_timer room(executor, deadline);
         room.async_wait([outbound](asio::error_code e) {
-            if (!e) outbound->cancel();
+            if (!e)
+                outbound->cancel();
         });
         co_await outbound->async_send(asio::error_code{}, std::nullopt, tuple);
         room.cancel();

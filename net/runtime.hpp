@@ -14,7 +14,7 @@ namespace mirravale::net {
 inline constexpr int NET_THREADS = 3;
 
 class Runtime {
-public:
+  public:
     explicit Runtime(int threads = NET_THREADS, std::string name = "mirravale-net");
     ~Runtime();
     Runtime(const Runtime&) = delete;
@@ -22,7 +22,7 @@ public:
 
     asio::io_context& context() { return io_; }
 
-private:
+  private:
     asio::io_context io_;
     asio::executor_work_guard<asio::io_context::executor_type> work_;
     std::vector<std::thread> threads_;

@@ -15,16 +15,21 @@ namespace {
 
 constexpr auto tuple = asio::experimental::as_tuple(asio::use_awaitable);
 
-auto logger() { return log::get("mirravale_net::server"); }
+auto logger() {
+    return log::get("mirravale_net::server");
+}
 
 asio::error_code try_bind(asio::ip::tcp::acceptor& acceptor, std::uint16_t port) {
     asio::error_code ec;
-    if (acceptor.is_open()) acceptor.close(ec);
+    if (acceptor.is_open())
+        acceptor.close(ec);
     acceptor.open(asio::ip::tcp::v4(), ec);
-    if (ec) return ec;
+    if (ec)
+        return ec;
     acceptor.set_option(asio::socket_base::reuse_address(true), ec);
     acceptor.bind({asio::ip::address_v4::any(), port}, ec);
-    if (ec) return ec;
+    if (ec)
+        return ec;
     acceptor.listen(128, ec);
     return ec;
 }
@@ -70,7 +75,7 @@ asio::awaitable<void> tick(std::shared_ptr<core::HostService> service, std::uint
 }  // namespace
 
 Result<asio::ip::tcp::acceptor> bind_listener(asio::io_context& io,
-                                             std::optional<std::uint16_t> configured) {
+                                              std::optional<std::uint16_t> configured) {
     asio::ip::tcp::acceptor acceptor(io);
     const std::uint32_t first = configured.value_or(DEFAULT_PORT);
     const std::uint32_t end = std::min<std::uint32_t>(first + PORT_ATTEMPTS, 65535);

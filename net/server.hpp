@@ -31,7 +31,7 @@ inline constexpr int ADDRESS_REFRESH_TICKS = 5;
 // Binds 0.0.0.0 on the port (47474 when none), trying the next ones while they are in use and
 // then a port of the system's choosing. Errors begin "cannot listen for phones: ".
 Result<asio::ip::tcp::acceptor> bind_listener(asio::io_context& io,
-                                             std::optional<std::uint16_t> port);
+                                              std::optional<std::uint16_t> port);
 
 struct NetworkStart {
     std::uint16_t port = 0;

@@ -14,7 +14,8 @@ std::optional<std::string> pretty_hostname(std::string_view text) {
         auto line = text.substr(0, end);
         text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         constexpr std::string_view KEY = "PRETTY_HOSTNAME=";
-        if (!line.starts_with(KEY)) continue;
+        if (!line.starts_with(KEY))
+            continue;
         line.remove_prefix(KEY.size());
         // Shell quoting: single quotes keep everything, double quotes and bare words take
         // backslash escapes.
@@ -23,11 +24,17 @@ std::optional<std::string> pretty_hostname(std::string_view text) {
         for (std::size_t i = 0; i < line.size(); ++i) {
             const char c = line[i];
             if (quote == '\'') {
-                if (c == '\'') quote = 0; else value += c;
+                if (c == '\'')
+                    quote = 0;
+                else
+                    value += c;
             } else if (c == '\\' && i + 1 < line.size()) {
                 value += line[++i];
             } else if (quote == '"') {
-                if (c == '"') quote = 0; else value += c;
+                if (c == '"')
+                    quote = 0;
+                else
+                    value += c;
             } else if (c == '\'' || c == '"') {
                 quote = c;
             } else {

@@ -66,7 +66,8 @@ bool is_utf8(std::string_view text) {
 }
 
 Result<std::uint32_t, WireError> frame_body_length(std::span<const std::uint8_t, 4> prefix) {
-    const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) | (std::uint32_t{prefix[1]} << 16) |
+    const std::uint32_t length = (std::uint32_t{prefix[0]} << 24) |
+                                 (std::uint32_t{prefix[1]} << 16) |
                                  (std::uint32_t{prefix[2]} << 8) | std::uint32_t{prefix[3]};
     if (length == 0) {
         return fail(WireError::truncated());
@@ -86,7 +87,9 @@ void ByteReader::fail_with(WireError error) {
     }
 }
 
-void ByteReader::invalid(std::string_view field) { fail_with(WireError::invalid_value(field)); }
+void ByteReader::invalid(std::string_view field) {
+    fail_with(WireError::invalid_value(field));
+}
 
 std::span<const std::uint8_t> ByteReader::take(std::size_t n) {
     if (failed_) {
@@ -115,11 +118,21 @@ T big_endian(std::span<const std::uint8_t> bytes) {
 }
 }  // namespace
 
-std::uint8_t ByteReader::u8() { return big_endian<std::uint8_t>(take(1)); }
-std::uint16_t ByteReader::u16() { return big_endian<std::uint16_t>(take(2)); }
-std::uint32_t ByteReader::u32() { return big_endian<std::uint32_t>(take(4)); }
-std::uint64_t ByteReader::u64() { return big_endian<std::uint64_t>(take(8)); }
-float ByteReader::f32() { return std::bit_cast<float>(u32()); }
+std::uint8_t ByteReader::u8() {
+    return big_endian<std::uint8_t>(take(1));
+}
+std::uint16_t ByteReader::u16() {
+    return big_endian<std::uint16_t>(take(2));
+}
+std::uint32_t ByteReader::u32() {
+    return big_endian<std::uint32_t>(take(4));
+}
+std::uint64_t ByteReader::u64() {
+    return big_endian<std::uint64_t>(take(8));
+}
+float ByteReader::f32() {
+    return std::bit_cast<float>(u32());
+}
 
 float ByteReader::finite_f32() {
     const std::uint32_t bits = u32();
@@ -170,12 +183,24 @@ void big_endian(std::vector<std::uint8_t>& out, T value) {
 }
 }  // namespace
 
-void u8(std::vector<std::uint8_t>& out, std::uint8_t value) { out.push_back(value); }
-void u16(std::vector<std::uint8_t>& out, std::uint16_t value) { big_endian(out, value); }
-void u32(std::vector<std::uint8_t>& out, std::uint32_t value) { big_endian(out, value); }
-void u64(std::vector<std::uint8_t>& out, std::uint64_t value) { big_endian(out, value); }
-void f32(std::vector<std::uint8_t>& out, float value) { u32(out, std::bit_cast<std::uint32_t>(value)); }
-void boolean(std::vector<std::uint8_t>& out, bool value) { out.push_back(value ? 1 : 0); }
+void u8(std::vector<std::uint8_t>& out, std::uint8_t value) {
+    out.push_back(value);
+}
+void u16(std::vector<std::uint8_t>& out, std::uint16_t value) {
+    big_endian(out, value);
+}
+void u32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    big_endian(out, value);
+}
+void u64(std::vector<std::uint8_t>& out, std::uint64_t value) {
+    big_endian(out, value);
+}
+void f32(std::vector<std::uint8_t>& out, float value) {
+    u32(out, std::bit_cast<std::uint32_t>(value));
+}
+void boolean(std::vector<std::uint8_t>& out, bool value) {
+    out.push_back(value ? 1 : 0);
+}
 
 void str(std::vector<std::uint8_t>& out, std::string_view text) {
     const std::size_t n = str_wire_length(text);

@@ -28,9 +28,9 @@ struct WireError {
         TrailingBytes,
     };
     Kind kind = Kind::Truncated;
-    std::uint8_t type = 0;         // UnknownType
-    std::string_view field;        // InvalidValue: "auth kind", "codec", ..., "bool"
-    std::size_t count = 0;         // TooLong: the length; TrailingBytes: the bytes left
+    std::uint8_t type = 0;   // UnknownType
+    std::string_view field;  // InvalidValue: "auth kind", "codec", ..., "bool"
+    std::size_t count = 0;   // TooLong: the length; TrailingBytes: the bytes left
 
     static WireError truncated() { return {Kind::Truncated, 0, {}, 0}; }
     static WireError unknown_type(std::uint8_t type) { return {Kind::UnknownType, type, {}, 0}; }
@@ -39,9 +39,7 @@ struct WireError {
     }
     static WireError too_long(std::size_t length) { return {Kind::TooLong, 0, {}, length}; }
     static WireError invalid_utf8() { return {Kind::InvalidUtf8, 0, {}, 0}; }
-    static WireError trailing_bytes(std::size_t left) {
-        return {Kind::TrailingBytes, 0, {}, left};
-    }
+    static WireError trailing_bytes(std::size_t left) { return {Kind::TrailingBytes, 0, {}, left}; }
 
     friend bool operator==(const WireError&, const WireError&) = default;
 };
@@ -59,17 +57,17 @@ Result<std::uint32_t, WireError> frame_body_length(std::span<const std::uint8_t,
 // A reading cursor over one frame body. The first failure sticks: later reads return zero
 // values and leave the error as it is, so the first failing field decides the result.
 class ByteReader {
-public:
+  public:
     explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::uint8_t u8();
     std::uint16_t u16();
     std::uint32_t u32();
     std::uint64_t u64();
-    float f32();           // any bit pattern
-    float finite_f32();    // InvalidValue("float") for infinities and NaNs
-    bool boolean();        // InvalidValue("bool") for bytes other than 0 and 1
-    std::string str();     // u16 count, then that many bytes of strict UTF-8
+    float f32();         // any bit pattern
+    float finite_f32();  // InvalidValue("float") for infinities and NaNs
+    bool boolean();      // InvalidValue("bool") for bytes other than 0 and 1
+    std::string str();   // u16 count, then that many bytes of strict UTF-8
     void raw(std::span<std::uint8_t> out);
 
     // Records a value check's failure (first failure wins).
@@ -79,7 +77,7 @@ public:
     const WireError& error() const { return error_; }
     std::size_t remaining() const { return bytes_.size() - position_; }
 
-private:
+  private:
     // The next `n` bytes, or an empty span after recording `Truncated`.
     std::span<const std::uint8_t> take(std::size_t n);
     void fail_with(WireError error);
@@ -111,7 +109,7 @@ std::size_t str_wire_length(std::string_view text);
 // Cuts frame bodies out of a byte stream that arrives in pieces of any size. The body buffer is
 // reused from frame to frame.
 class FrameReader {
-public:
+  public:
     // Takes bytes from `input` up to the end of the current frame; returns how many it took.
     std::size_t feed(std::span<const std::uint8_t> input);
 
@@ -122,7 +120,7 @@ public:
     bool failed() const { return state_ == State::Failed; }
     const WireError& error() const { return error_; }
 
-private:
+  private:
     enum class State { Prefix, Body, Complete, Failed };
     State state_ = State::Prefix;
     std::array<std::uint8_t, 4> prefix_{};

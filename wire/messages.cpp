@@ -203,9 +203,11 @@ std::array<std::uint8_t, VIDEO_FRAME_HEADER_LEN> video_frame_header(const host::
     const auto length = static_cast<std::uint32_t>(payload + VIDEO_FRAME_HEADER_LEN - 4);
     std::array<std::uint8_t, VIDEO_FRAME_HEADER_LEN> header{};
     auto* p = header.data();
-    for (int shift = 24; shift >= 0; shift -= 8) *p++ = static_cast<std::uint8_t>(length >> shift);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        *p++ = static_cast<std::uint8_t>(length >> shift);
     *p++ = 0x84;
-    for (int shift = 24; shift >= 0; shift -= 8) *p++ = static_cast<std::uint8_t>(frame.seq >> shift);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        *p++ = static_cast<std::uint8_t>(frame.seq >> shift);
     for (int shift = 56; shift >= 0; shift -= 8)
         *p++ = static_cast<std::uint8_t>(frame.pts_us >> shift);
     *p = frame.keyframe ? 1 : 0;

@@ -2,10 +2,10 @@
 // A value or an error. Errors are values throughout the program: set-up steps and pipeline
 // operations give back an error text, decoders give back their own error enum.
 
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <utility>
-#include <optional>
 #include <variant>
 
 namespace mirravale {
@@ -20,15 +20,17 @@ template <class E>
 Failure<std::decay_t<E>> fail(E&& error) {
     return {std::forward<E>(error)};
 }
-inline Failure<std::string> fail(const char* text) { return {std::string(text)}; }
+inline Failure<std::string> fail(const char* text) {
+    return {std::string(text)};
+}
 
 template <class T, class E = std::string>
 class [[nodiscard]] Result {
-public:
+  public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     template <class F>
-        requires std::is_constructible_v<E, F>
-    Result(Failure<F> failure) : state_(std::in_place_index<1>, E(std::move(failure.error))) {}
+    requires std::is_constructible_v<E, F> Result(Failure<F> failure)
+        : state_(std::in_place_index<1>, E(std::move(failure.error))) {}
 
     bool ok() const { return state_.index() == 0; }
     explicit operator bool() const { return ok(); }
@@ -44,24 +46,24 @@ public:
 
     const E& error() const { return std::get<1>(state_); }
 
-private:
+  private:
     std::variant<T, E> state_;
 };
 
 // Success or an error, with nothing to carry on success.
 template <class E>
 class [[nodiscard]] Result<void, E> {
-public:
+  public:
     Result() = default;
     template <class F>
-        requires std::is_constructible_v<E, F>
-    Result(Failure<F> failure) : error_(std::in_place, E(std::move(failure.error))) {}
+    requires std::is_constructible_v<E, F> Result(Failure<F> failure)
+        : error_(std::in_place, E(std::move(failure.error))) {}
 
     bool ok() const { return !error_.has_value(); }
     explicit operator bool() const { return ok(); }
     const E& error() const { return *error_; }
 
-private:
+  private:
     std::optional<E> error_;
 };
 

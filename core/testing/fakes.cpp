@@ -49,18 +49,20 @@ void FakeDisplays::set(std::vector<Display> displays) {
 
 namespace {
 class CountedGuard : public PowerGuard {
-public:
+  public:
     explicit CountedGuard(std::shared_ptr<std::atomic<int>> live) : live_(std::move(live)) {
         ++*live_;
     }
     ~CountedGuard() override { --*live_; }
 
-private:
+  private:
     std::shared_ptr<std::atomic<int>> live_;
 };
 }  // namespace
 
-std::unique_ptr<PowerGuard> FakePower::keep_awake() { return std::make_unique<CountedGuard>(live_); }
+std::unique_ptr<PowerGuard> FakePower::keep_awake() {
+    return std::make_unique<CountedGuard>(live_);
+}
 
 Result<std::vector<TrustedDevice>> MemoryTrustStore::load() {
     std::lock_guard lock(mutex_);
@@ -102,7 +104,7 @@ int MemoryTrustStore::saves() const {
 
 namespace {
 class FakeHandle : public PipelineHandle {
-public:
+  public:
     FakeHandle(std::shared_ptr<FakePipeline::Stream> stream,
                std::shared_ptr<std::optional<std::string>> retarget_error)
         : stream_(std::move(stream)), retarget_error_(std::move(retarget_error)) {}
@@ -117,7 +119,7 @@ public:
         return {};
     }
 
-private:
+  private:
     std::shared_ptr<FakePipeline::Stream> stream_;
     std::shared_ptr<std::optional<std::string>> retarget_error_;
 };

@@ -16,7 +16,7 @@
 namespace mirravale::core::testing {
 
 class FakeInjector : public InputInjector {
-public:
+  public:
     void inject(const InputEvent& event) override;
     std::optional<Point> cursor_position() override;
     void release_all() override;
@@ -25,7 +25,7 @@ public:
     std::vector<InputEvent> events() const;
     int releases() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<InputEvent> events_;
     std::optional<Point> cursor_;
@@ -33,37 +33,37 @@ private:
 };
 
 class FakeDisplays : public DisplayDirectory {
-public:
+  public:
     explicit FakeDisplays(std::vector<Display> displays = {});
     std::vector<Display> displays() override;
     void set(std::vector<Display> displays);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<Display> displays_;
 };
 
 class FakePermissions : public PermissionProbe {
-public:
+  public:
     explicit FakePermissions(std::uint8_t bits = 3) : bits_(bits) {}
     PermissionSet permissions() override { return PermissionSet{bits_.load()}; }
     void set(std::uint8_t bits) { bits_ = bits; }
 
-private:
+  private:
     std::atomic<std::uint8_t> bits_;
 };
 
 class FakePower : public PowerAssertion {
-public:
+  public:
     std::unique_ptr<PowerGuard> keep_awake() override;
     int live_guards() const { return *live_; }
 
-private:
+  private:
     std::shared_ptr<std::atomic<int>> live_ = std::make_shared<std::atomic<int>>(0);
 };
 
 class MemoryTrustStore : public TrustStore {
-public:
+  public:
     Result<std::vector<TrustedDevice>> load() override;
     Status save(const std::vector<TrustedDevice>& devices) override;
 
@@ -72,7 +72,7 @@ public:
     std::vector<TrustedDevice> saved() const;
     int saves() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<TrustedDevice> devices_;
     std::optional<std::string> load_error_;
@@ -82,7 +82,7 @@ private:
 
 // A screen pipeline whose streams do nothing by themselves: the test emits their events.
 class FakePipeline : public ScreenPipeline {
-public:
+  public:
     struct Stream {
         StreamPlan plan;
         std::shared_ptr<FrameGate> gate;
@@ -107,7 +107,7 @@ public:
     std::vector<std::shared_ptr<Stream>> streams() const;
     std::shared_ptr<Stream> latest() const;
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<Stream>> streams_;
     std::optional<std::string> start_error_;
@@ -123,8 +123,8 @@ pipeline::Frame fake_frame(bool keyframe, std::uint32_t width = 640, std::uint32
 struct FakePorts {
     std::shared_ptr<FakePipeline> screen = std::make_shared<FakePipeline>();
     std::shared_ptr<FakeInjector> input = std::make_shared<FakeInjector>();
-    std::shared_ptr<FakeDisplays> displays = std::make_shared<FakeDisplays>(std::vector<Display>{
-        Display{1, "Display 1", Rect{0, 0, 1920, 1080}, 1920, 1080, true}});
+    std::shared_ptr<FakeDisplays> displays = std::make_shared<FakeDisplays>(
+        std::vector<Display>{Display{1, "Display 1", Rect{0, 0, 1920, 1080}, 1920, 1080, true}});
     std::shared_ptr<FakePermissions> permissions = std::make_shared<FakePermissions>();
     std::shared_ptr<FakePower> power = std::make_shared<FakePower>();
     std::shared_ptr<MemoryTrustStore> trust_store = std::make_shared<MemoryTrustStore>();

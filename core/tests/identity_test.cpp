@@ -9,7 +9,9 @@
 namespace mirravale::core {
 namespace {
 
-std::vector<std::uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> bytes(std::string_view s) {
+    return {s.begin(), s.end()};
+}
 
 TEST(Encodings, Table) {
     struct Case {
@@ -37,7 +39,9 @@ TEST(Encodings, Table) {
 
 TEST(InviteUrl, NameAndAddressesAreEscaped) {
     HostIdentity identity;
-    identity.name = "Mac de L\xC3\xA9" "a";
+    identity.name =
+        "Mac de L\xC3\xA9"
+        "a";
     identity.host_id.fill(0xAB);
     PairingCode code{"0123456789ABCDEFGHJKMNPQRS", 1700000600};
     const auto v6 = asio::ip::make_address_v6("fe80::1");
@@ -49,7 +53,8 @@ TEST(InviteUrl, NameAndAddressesAreEscaped) {
     EXPECT_EQ(invite_url(identity, addresses, code),
               "mirravale://pair?v=1&id=abababababababababababababababab&n=Mac%20de%20L%C3%A9a"
               "&a=192.168.1.20%3A47474%2C%5Bfe80%3A%3A1%254%5D%3A47474"
-              "&fp=" + std::string(43, 'A') + "&c=0123456789ABCDEFGHJKMNPQRS&x=1700000600");
+              "&fp=" +
+                  std::string(43, 'A') + "&c=0123456789ABCDEFGHJKMNPQRS&x=1700000600");
     EXPECT_EQ(invite_url(HostIdentity{}, {}, PairingCode{"", 0}),
               "mirravale://pair?v=1&id=00000000000000000000000000000000&n=&a=&fp=" +
                   std::string(43, 'A') + "&c=&x=0");
@@ -58,6 +63,12 @@ TEST(InviteUrl, NameAndAddressesAreEscaped) {
 TEST(InviteUrl, AddressTexts) {
     EXPECT_EQ(address_text({asio::ip::make_address("2001:db8:0:0:1:0:0:1"), 80}),
               "[2001:db8::1:0:0:1]:80");
+    // One zero field is not compressed, hex is lowercase, the first of equal runs is shortened.
+    EXPECT_EQ(address_text({asio::ip::make_address("2001:DB8:0:1:1:1:1:1"), 1}),
+              "[2001:db8:0:1:1:1:1:1]:1");
+    EXPECT_EQ(address_text({asio::ip::make_address("2001:0:0:1:0:0:1:1"), 1}),
+              "[2001::1:0:0:1:1]:1");
+    EXPECT_EQ(address_text({asio::ip::make_address("::"), 65535}), "[::]:65535");
     EXPECT_EQ(address_text({asio::ip::make_address("10.0.0.1"), 0}), "10.0.0.1:0");
     EXPECT_EQ(percent_escape("a-b.c_d~e/f%"), "a-b.c_d~e%2Ff%25");
 }

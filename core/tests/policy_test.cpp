@@ -48,17 +48,21 @@ TEST(Rect, ClampKeepsInsideTheLastPixel) {
 TEST(FrameGate, WindowOfFour) {
     FrameGate gate(FRAMES_IN_FLIGHT);
     int admitted = 0;
-    for (int i = 0; i < 10; ++i) admitted += gate.admit();
+    for (int i = 0; i < 10; ++i)
+        admitted += gate.admit();
     EXPECT_EQ(admitted, 4);
-    for (std::uint32_t seq = 1; seq <= 4; ++seq) gate.frame_queued(seq);
+    for (std::uint32_t seq = 1; seq <= 4; ++seq)
+        gate.frame_queued(seq);
     EXPECT_FALSE(gate.admit());  // sent but unacknowledged still count
     gate.acknowledge(4);
     admitted = 0;
-    for (int i = 0; i < 10; ++i) admitted += gate.admit();
+    for (int i = 0; i < 10; ++i)
+        admitted += gate.admit();
     EXPECT_EQ(admitted, 4);
     gate.acknowledge(2);  // older acknowledgement changes nothing
     EXPECT_EQ(gate.acked(), 4u);
-    for (int i = 0; i < 6; ++i) gate.release();  // never below zero
+    for (int i = 0; i < 6; ++i)
+        gate.release();  // never below zero
     EXPECT_EQ(gate.pending(), 0u);
     gate.close();
     EXPECT_FALSE(gate.admit());

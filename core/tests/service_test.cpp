@@ -46,7 +46,8 @@ struct ServiceFixture : ::testing::Test {
         });
         io.poll();
         io.restart();
-        if (closed) *closed = was_closed;
+        if (closed)
+            *closed = was_closed;
         return reason;
     }
 };
@@ -66,11 +67,13 @@ TEST_F(ServiceFixture, PairByCodeThenLogInWithToken) {
     EXPECT_EQ(device.name, "Léa's phone");  // an empty name keeps the stored one
     EXPECT_EQ(device.last_seen, now);
 
-    const auto wrong = service->authenticate(hello(2, "x", {wire::HelloAuth::Token{*paired->token}}));
+    const auto wrong =
+        service->authenticate(hello(2, "x", {wire::HelloAuth::Token{*paired->token}}));
     ASSERT_FALSE(wrong.ok());
     EXPECT_EQ(wrong.error().code, wire::ErrorCode::Unauthorized);
-    EXPECT_EQ(wrong.error().message,
-              "This Mac no longer recognises your device. Scan the code on your Mac to pair again.");
+    EXPECT_EQ(
+        wrong.error().message,
+        "This Mac no longer recognises your device. Scan the code on your Mac to pair again.");
 }
 
 TEST_F(ServiceFixture, CodeRefusals) {
@@ -93,7 +96,8 @@ TEST_F(ServiceFixture, FailingSaveStillPairs) {
     fakes.trust_store->fail_saves("disk full");
     const auto paired = service->authenticate(hello(1, "a", code_auth()));
     ASSERT_TRUE(paired.ok());
-    EXPECT_TRUE(service->authenticate(hello(1, "a", {wire::HelloAuth::Token{*paired->token}})).ok());
+    EXPECT_TRUE(
+        service->authenticate(hello(1, "a", {wire::HelloAuth::Token{*paired->token}})).ok());
 }
 
 TEST_F(ServiceFixture, ReplacedSessionCannotReleaseItsSuccessor) {

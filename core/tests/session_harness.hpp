@@ -60,8 +60,10 @@ struct Phone {
         while (std::chrono::steady_clock::now() < until) {
             auto m = next(std::chrono::duration_cast<std::chrono::milliseconds>(
                 until - std::chrono::steady_clock::now()));
-            if (!m) return std::nullopt;
-            if (auto* t = std::get_if<T>(&m->message)) return std::move(*t);
+            if (!m)
+                return std::nullopt;
+            if (auto* t = std::get_if<T>(&m->message))
+                return std::move(*t);
             if (!std::holds_alternative<wire::host::Cursor>(m->message)) {
                 ADD_FAILURE() << "unexpected message " << m->message.index();
                 return std::nullopt;
@@ -91,7 +93,8 @@ struct SessionHarness : ::testing::Test {
 
     Phone connect(std::size_t outbound_capacity = OUTBOUND_CAPACITY) {
         Phone phone{std::make_shared<InboundChannel>(io, INBOUND_CAPACITY),
-                    std::make_shared<OutboundChannel>(io, outbound_capacity), {}};
+                    std::make_shared<OutboundChannel>(io, outbound_capacity),
+                    {}};
         auto done = std::make_shared<std::promise<void>>();
         phone.ended = done->get_future();
         asio::co_spawn(io, session::run(service, "127.0.0.1:1", phone.inbound, phone.outbound),

@@ -10,14 +10,16 @@ struct StreamHarness : SessionHarness {
     std::shared_ptr<FakePipeline::Stream> stream_number(std::size_t n) {
         for (int i = 0; i < 200; ++i) {
             auto streams = fakes.screen->streams();
-            if (streams.size() >= n) return streams[n - 1];
+            if (streams.size() >= n)
+                return streams[n - 1];
             std::this_thread::sleep_for(5ms);
         }
         return nullptr;
     }
     // What a pipeline does with a picture: ask the gate, then report the encoded frame.
     static bool emit(FakePipeline::Stream& stream, bool keyframe, std::uint32_t width = 640) {
-        if (!stream.gate->admit()) return false;
+        if (!stream.gate->admit())
+            return false;
         stream.sink(fake_frame(keyframe, width, 480));
         return true;
     }
@@ -55,7 +57,8 @@ TEST_F(StreamHarness, WindowOfFourWithoutAcknowledgements) {
     auto stream = stream_number(1);
     ASSERT_TRUE(stream);
     int admitted = 0;
-    for (int i = 0; i < 10; ++i) admitted += emit(*stream, i == 0);
+    for (int i = 0; i < 10; ++i)
+        admitted += emit(*stream, i == 0);
     EXPECT_EQ(admitted, 4);
     ASSERT_TRUE(phone.next_of<wire::host::StreamFormat>());
     for (std::uint32_t seq = 1; seq <= 4; ++seq) {
@@ -64,7 +67,8 @@ TEST_F(StreamHarness, WindowOfFourWithoutAcknowledgements) {
         EXPECT_EQ(frame->seq, seq);
     }
     phone.send({wire::client::FrameAck{4}});
-    for (int i = 0; i < 200 && !stream->gate->admit(); ++i) std::this_thread::sleep_for(5ms);
+    for (int i = 0; i < 200 && !stream->gate->admit(); ++i)
+        std::this_thread::sleep_for(5ms);
     stream->gate->release();
     EXPECT_EQ(stream->gate->acked(), 4u);
 }
@@ -87,7 +91,8 @@ TEST_F(StreamHarness, FullOutboundQueueDropsAndAsksForAKeyframe) {
     EXPECT_EQ(phone.next_of<wire::host::VideoFrame>()->seq, 1u);
     EXPECT_EQ(phone.next_of<wire::host::VideoFrame>()->seq, 2u);
     phone.send({wire::client::FrameAck{2}});
-    for (int i = 0; i < 200 && stream->gate->in_flight() > 0; ++i) std::this_thread::sleep_for(5ms);
+    for (int i = 0; i < 200 && stream->gate->in_flight() > 0; ++i)
+        std::this_thread::sleep_for(5ms);
     EXPECT_TRUE(emit(*stream, false));  // discarded: a keyframe must come first
     EXPECT_TRUE(emit(*stream, true));
     const auto next = phone.next_of<wire::host::VideoFrame>();
@@ -111,7 +116,8 @@ TEST_F(StreamHarness, RetargetSendsANewFormat) {
     phone.send({wire::client::FollowPointer{true}});
     phone.send({wire::client::PointerAbsolute{1.0f, 0.5f}});
     phone.send({wire::client::PointerRelative{0.01f, 0.0f}});
-    for (int i = 0; i < 200 && stream->retargets().empty(); ++i) std::this_thread::sleep_for(5ms);
+    for (int i = 0; i < 200 && stream->retargets().empty(); ++i)
+        std::this_thread::sleep_for(5ms);
     ASSERT_EQ(stream->retargets().size(), 1u);
     EXPECT_EQ(stream->retargets()[0].display_id, 2u);
     emit(*stream, true);  // same parameter sets and size: still a new format
@@ -146,7 +152,8 @@ TEST_F(StreamHarness, StoppedPipelineLeavesANoticeAndNoStream) {
     auto stream = stream_number(1);
     ASSERT_TRUE(stream);
     stream->sink(pipeline::Stopped{"the display went away"});
-    for (int i = 0; i < 200 && !stream->released; ++i) std::this_thread::sleep_for(5ms);
+    for (int i = 0; i < 200 && !stream->released; ++i)
+        std::this_thread::sleep_for(5ms);
     EXPECT_TRUE(stream->released);
     const auto status = service->status().latest().first;
     EXPECT_EQ(status.notice, "the display went away");

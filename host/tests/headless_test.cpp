@@ -32,8 +32,8 @@ TEST(Headless, FirstStatusPrintsThePairingBlock) {
     const auto text = headless_changes({}, status);
     const auto qr = terminal_qr(*qr_modules(status.invite_url));
     EXPECT_EQ(text, "\n" + qr + "\n  Scan with Mirravale on your iPhone to control Studio.\n" +
-                        "  Listening on 192.168.1.20:47474\n  Link: " + status.invite_url +
-                        "\n\n" + SCREEN);
+                        "  Listening on 192.168.1.20:47474\n  Link: " + status.invite_url + "\n\n" +
+                        SCREEN);
     status.addresses.clear();
     status.permissions.bits = 0;
     EXPECT_NE(headless_changes({}, status)
@@ -83,7 +83,8 @@ TEST(Headless, ConnectionStreamAndNoticeLines) {
 
 TEST(Qr, DecodesBackToTheLink) {
     const std::string link =
-        "mirravale://pair?v=1&id=00112233445566778899aabbccddeeff&n=Mac%20de%20L%C3%A9a&a=192.168.1.20%3A47474"
+        "mirravale://"
+        "pair?v=1&id=00112233445566778899aabbccddeeff&n=Mac%20de%20L%C3%A9a&a=192.168.1.20%3A47474"
         "&fp=AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA&c=0123456789ABCDEFGHJKMNPQRS&x=1700000600";
     const auto modules = qr_modules(link);
     ASSERT_TRUE(modules);
@@ -107,7 +108,8 @@ TEST(Qr, DecodesBackToTheLink) {
     ASSERT_NE(pipe, nullptr);
     std::string decoded;
     char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe)) decoded += buffer;
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        decoded += buffer;
     pclose(pipe);
     std::filesystem::remove(path);
     EXPECT_EQ(decoded, link + "\n");

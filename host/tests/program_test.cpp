@@ -37,7 +37,8 @@ std::uint16_t free_port() {
 std::string wait_for(const fs::path& path, const std::regex& pattern) {
     for (int i = 0; i < 200; ++i) {
         const auto text = slurp(path);
-        if (std::regex_search(text, pattern)) return text;
+        if (std::regex_search(text, pattern))
+            return text;
         std::this_thread::sleep_for(50ms);
     }
     return slurp(path);
@@ -54,7 +55,8 @@ struct Host {
 };
 
 TEST(Program, HeadlessHostPairsWithThePhoneTool) {
-    const fs::path dir = fs::temp_directory_path() / ("mirravale-program-" + std::to_string(getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("mirravale-program-" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     const auto out = dir / "host.out";
@@ -88,8 +90,8 @@ TEST(Program, HeadlessHostPairsWithThePhoneTool) {
                               (dir / "phone.state").string() + " --address 127.0.0.1:" + port +
                               " stream --seconds 1 >> " + (dir / "phone.out").string() + " 2>&1";
     ASSERT_EQ(std::system(visit.c_str()), 0) << slurp(dir / "phone.out");
-    EXPECT_NE(wait_for(out, std::regex("● Connected: mirravale-phone")).find(
-                  "● Connected: mirravale-phone\n"),
+    EXPECT_NE(wait_for(out, std::regex("● Connected: mirravale-phone"))
+                  .find("● Connected: mirravale-phone\n"),
               std::string::npos);
 
     const auto trust = dir / "data" / "trusted-devices.json";
@@ -98,14 +100,14 @@ TEST(Program, HeadlessHostPairsWithThePhoneTool) {
     stat(trust.c_str(), &info);
     EXPECT_EQ(info.st_mode & 0777, 0600);
     EXPECT_TRUE(std::regex_match(
-        slurp(trust),
-        std::regex("\\[\n  \\{\n    \"device_id\": \"[0-9a-f]{32}\",\n    \"name\": "
-                   "\"mirravale-phone\",\n    \"token_hash\": \"[0-9a-f]{64}\",\n    "
-                   "\"paired_at\": [0-9]+,\n    \"last_seen\": [0-9]+\n  \\}\n\\]")))
+        slurp(trust), std::regex("\\[\n  \\{\n    \"device_id\": \"[0-9a-f]{32}\",\n    \"name\": "
+                                 "\"mirravale-phone\",\n    \"token_hash\": \"[0-9a-f]{64}\",\n    "
+                                 "\"paired_at\": [0-9]+,\n    \"last_seen\": [0-9]+\n  \\}\n\\]")))
         << slurp(trust);
 
     // The link's fingerprint is the certificate file's SHA-256, as openssl computes it.
-    const std::string digest = "openssl dgst -sha256 -binary " + (dir / "data" / "certificate.der").string() +
+    const std::string digest = "openssl dgst -sha256 -binary " +
+                               (dir / "data" / "certificate.der").string() +
                                " | basenc --base64url | tr -d '=\\n' > " + (dir / "fp").string();
     ASSERT_EQ(std::system(digest.c_str()), 0);
     EXPECT_NE(link.str().find("&fp=" + slurp(dir / "fp") + "&"), std::string::npos);

@@ -59,8 +59,10 @@ struct ServerFixture : ::testing::Test {
     template <class T>
     static std::optional<T> next(phone::Client& client, std::chrono::milliseconds limit = 5000ms) {
         auto message = client.receive_skipping_cursor(limit);
-        if (!message) return std::nullopt;
-        if (auto* t = std::get_if<T>(&message->message)) return *t;
+        if (!message)
+            return std::nullopt;
+        if (auto* t = std::get_if<T>(&message->message))
+            return *t;
         return std::nullopt;
     }
 };
@@ -158,8 +160,8 @@ TEST(Connection, IdleClientIsDroppedAtTheHandshakeLimit) {
     auto tls = *identity.server_config();
     acceptor.async_accept([&](asio::error_code ec, asio::ip::tcp::socket socket) {
         ASSERT_FALSE(ec);
-        asio::co_spawn(runtime.context(),
-                       serve_connection(std::move(socket), tls, service, 300ms), asio::detached);
+        asio::co_spawn(runtime.context(), serve_connection(std::move(socket), tls, service, 300ms),
+                       asio::detached);
     });
     asio::io_context io;
     asio::ip::tcp::socket client(io);

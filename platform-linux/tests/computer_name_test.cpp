@@ -9,7 +9,10 @@ namespace {
 TEST(PrettyHostname, Table) {
     const std::pair<const char*, std::optional<std::string>> cases[] = {
         {"PRETTY_HOSTNAME=Studio\n", "Studio"},
-        {"CHASSIS=laptop\nPRETTY_HOSTNAME=\"L\xC3\xA9" "a's laptop\"\n", "L\xC3\xA9" "a's laptop"},
+        {"CHASSIS=laptop\nPRETTY_HOSTNAME=\"L\xC3\xA9"
+         "a's laptop\"\n",
+         "L\xC3\xA9"
+         "a's laptop"},
         {"PRETTY_HOSTNAME='Bob \"the\" desk'", "Bob \"the\" desk"},
         {"PRETTY_HOSTNAME=My\\ Mac", "My Mac"},
         {"PRETTY_HOSTNAME=\n", std::nullopt},
@@ -26,7 +29,8 @@ TEST(HeadlessPorts, VirtualDisplayOnlyWithTheTestPicture) {
     EXPECT_TRUE(HeadlessDisplays(false).displays().empty());
     const auto displays = HeadlessDisplays(true).displays();
     ASSERT_EQ(displays.size(), 1u);
-    EXPECT_EQ(displays[0], (core::Display{1, "Test Pattern", {0, 0, 1920, 1080}, 1920, 1080, true}));
+    EXPECT_EQ(displays[0],
+              (core::Display{1, "Test Pattern", {0, 0, 1920, 1080}, 1920, 1080, true}));
     EXPECT_EQ(HeadlessPermissions().permissions().bits, 0);
 }
 

@@ -1,10 +1,10 @@
 #include "tools/phone/client.hpp"
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 #include <asio/connect.hpp>
 #include <asio/read.hpp>
 #include <asio/write.hpp>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
 
 #include "tools/phone/codec.hpp"
 
@@ -52,12 +52,15 @@ Result<std::unique_ptr<Client>> Client::connect(
     return client;
 }
 
-Status Client::send(const wire::ClientMessage& message) { return send_bytes(encode(message)); }
+Status Client::send(const wire::ClientMessage& message) {
+    return send_bytes(encode(message));
+}
 
 Status Client::send_bytes(std::span<const std::uint8_t> bytes) {
     asio::error_code ec;
     asio::write(stream_, asio::buffer(bytes.data(), bytes.size()), ec);
-    if (ec) return fail("sending failed: " + ec.message());
+    if (ec)
+        return fail("sending failed: " + ec.message());
     return {};
 }
 
@@ -89,10 +92,13 @@ Result<wire::HostMessage> Client::receive(std::chrono::milliseconds timeout) {
     });
     io_.restart();
     io_.run();
-    if (late) return fail("no message from the host in time");
-    if (result) return fail("the connection ended: " + result.message());
+    if (late)
+        return fail("no message from the host in time");
+    if (result)
+        return fail("the connection ended: " + result.message());
     auto message = decode(body);
-    if (!message) return fail("the host sent a bad message: " + wire::to_string(message.error()));
+    if (!message)
+        return fail("the host sent a bad message: " + wire::to_string(message.error()));
     return std::move(*message);
 }
 

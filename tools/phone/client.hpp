@@ -17,7 +17,7 @@
 namespace mirravale::phone {
 
 class Client {
-public:
+  public:
     // Tries the addresses in order; fails when none answers or the certificate is another one.
     static Result<std::unique_ptr<Client>> connect(
         const std::vector<asio::ip::tcp::endpoint>& addresses,
@@ -34,7 +34,7 @@ public:
 
     Client(asio::ssl::context context);
 
-private:
+  private:
     asio::io_context io_;
     asio::ssl::context context_;
     asio::ssl::stream<asio::ip::tcp::socket> stream_;

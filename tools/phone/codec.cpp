@@ -65,12 +65,14 @@ Bytes encode(const wire::ClientMessage& message) {
     Bytes out(4, 0);
     std::visit(Writer{out}, message.message);
     const auto length = static_cast<std::uint32_t>(out.size() - 4);
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        out[i] = static_cast<std::uint8_t>(length >> (24 - 8 * i));
     return out;
 }
 
 Result<wire::HostMessage, wire::WireError> decode(std::span<const std::uint8_t> body) {
-    if (body.empty()) return fail(wire::WireError::truncated());
+    if (body.empty())
+        return fail(wire::WireError::truncated());
     wire::ByteReader in(body.subspan(1));
     wire::HostMessage message;
     switch (body[0]) {
@@ -142,8 +144,12 @@ Result<wire::HostMessage, wire::WireError> decode(std::span<const std::uint8_t> 
             message.message = m;
             break;
         }
-        case 0x86: message.message = wire::host::Pong{in.u64()}; break;
-        case 0x87: message.message = wire::host::Permissions{wire::PermissionSet{in.u8()}}; break;
+        case 0x86:
+            message.message = wire::host::Pong{in.u64()};
+            break;
+        case 0x87:
+            message.message = wire::host::Permissions{wire::PermissionSet{in.u8()}};
+            break;
         case 0x88: {
             wire::host::Goodbye m;
             m.reason = static_cast<wire::GoodbyeReason>(in.u8());
@@ -151,10 +157,13 @@ Result<wire::HostMessage, wire::WireError> decode(std::span<const std::uint8_t> 
             message.message = std::move(m);
             break;
         }
-        default: return fail(wire::WireError::unknown_type(body[0]));
+        default:
+            return fail(wire::WireError::unknown_type(body[0]));
     }
-    if (in.failed()) return fail(in.error());
-    if (in.remaining() != 0) return fail(wire::WireError::trailing_bytes(in.remaining()));
+    if (in.failed())
+        return fail(in.error());
+    if (in.remaining() != 0)
+        return fail(wire::WireError::trailing_bytes(in.remaining()));
     return message;
 }
 

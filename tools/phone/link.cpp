@@ -7,9 +7,12 @@ namespace mirravale::phone {
 namespace {
 
 int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -37,7 +40,8 @@ Result<std::vector<std::uint8_t>> base64url_decode(std::string_view text) {
     int bits = 0;
     for (char c : text) {
         const auto at = ALPHABET.find(c);
-        if (at == std::string_view::npos) return fail("the fingerprint is not base64url");
+        if (at == std::string_view::npos)
+            return fail("the fingerprint is not base64url");
         buffer = (buffer << 6) | static_cast<std::uint32_t>(at);
         bits += 6;
         if (bits >= 8) {
@@ -50,14 +54,16 @@ Result<std::vector<std::uint8_t>> base64url_decode(std::string_view text) {
 
 Result<asio::ip::tcp::endpoint> parse_address(std::string_view text) {
     const auto colon = text.rfind(':');
-    if (colon == std::string_view::npos) return fail("an address without a port in the link");
+    if (colon == std::string_view::npos)
+        return fail("an address without a port in the link");
     std::string host(text.substr(0, colon));
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
         host = host.substr(1, host.size() - 2);
     }
     unsigned port = 0;
     const auto port_text = text.substr(colon + 1);
-    const auto [end, ec] = std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
+    const auto [end, ec] =
+        std::from_chars(port_text.data(), port_text.data() + port_text.size(), port);
     asio::error_code bad;
     const auto address = asio::ip::make_address(host, bad);
     if (ec != std::errc{} || end != port_text.data() + port_text.size() || port > 65535 || bad) {
@@ -71,16 +77,19 @@ Result<asio::ip::tcp::endpoint> parse_address(std::string_view text) {
 std::string to_hex(std::span<const std::uint8_t> bytes) {
     static constexpr char DIGITS[] = "0123456789abcdef";
     std::string out;
-    for (auto b : bytes) out += {DIGITS[b >> 4], DIGITS[b & 15]};
+    for (auto b : bytes)
+        out += {DIGITS[b >> 4], DIGITS[b & 15]};
     return out;
 }
 
 Result<std::vector<std::uint8_t>> from_hex(std::string_view text) {
-    if (text.size() % 2) return fail("odd number of hex digits");
+    if (text.size() % 2)
+        return fail("odd number of hex digits");
     std::vector<std::uint8_t> out;
     for (std::size_t i = 0; i < text.size(); i += 2) {
         const int hi = hex_value(text[i]), lo = hex_value(text[i + 1]);
-        if (hi < 0 || lo < 0) return fail("not hexadecimal");
+        if (hi < 0 || lo < 0)
+            return fail("not hexadecimal");
         out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
     }
     return out;
@@ -88,37 +97,45 @@ Result<std::vector<std::uint8_t>> from_hex(std::string_view text) {
 
 Result<Link> parse_link(std::string_view url) {
     constexpr std::string_view PREFIX = "mirravale://pair?";
-    if (!url.starts_with(PREFIX)) return fail("not a pairing link (mirravale://pair?...)");
+    if (!url.starts_with(PREFIX))
+        return fail("not a pairing link (mirravale://pair?...)");
     std::map<std::string, std::string, std::less<>> values;
     for (auto rest = url.substr(PREFIX.size()); !rest.empty();) {
         const auto amp = rest.find('&');
         const auto pair = rest.substr(0, amp);
         const auto eq = pair.find('=');
-        if (eq == std::string_view::npos) return fail("a link entry without a value");
+        if (eq == std::string_view::npos)
+            return fail("a link entry without a value");
         auto value = percent_decode(pair.substr(eq + 1));
-        if (!value) return fail(value.error());
+        if (!value)
+            return fail(value.error());
         values[std::string(pair.substr(0, eq))] = *value;
         rest = amp == std::string_view::npos ? std::string_view{} : rest.substr(amp + 1);
     }
     for (const char* key : {"v", "id", "n", "a", "fp", "c", "x"}) {
-        if (!values.contains(key)) return fail(std::string("the link has no ") + key);
+        if (!values.contains(key))
+            return fail(std::string("the link has no ") + key);
     }
-    if (values["v"] != "1") return fail("a link of another version");
+    if (values["v"] != "1")
+        return fail("a link of another version");
     Link link;
     link.host_id = values["id"];
     link.name = values["n"];
     link.code = values["c"];
     link.expires_at = std::strtoull(values["x"].c_str(), nullptr, 10);
     const auto fp = base64url_decode(values["fp"]);
-    if (!fp || fp->size() != 32) return fail("the link's fingerprint is not 32 bytes");
+    if (!fp || fp->size() != 32)
+        return fail("the link's fingerprint is not 32 bytes");
     std::copy(fp->begin(), fp->end(), link.fingerprint.begin());
     std::string_view addresses = values["a"];
     while (!addresses.empty()) {
         const auto comma = addresses.find(',');
         auto address = parse_address(addresses.substr(0, comma));
-        if (!address) return fail(address.error());
+        if (!address)
+            return fail(address.error());
         link.addresses.push_back(*address);
-        addresses = comma == std::string_view::npos ? std::string_view{} : addresses.substr(comma + 1);
+        addresses =
+            comma == std::string_view::npos ? std::string_view{} : addresses.substr(comma + 1);
     }
     return link;
 }

@@ -34,15 +34,20 @@ struct State {
 
 Result<State> load_state(const std::string& path) {
     std::ifstream in(path);
-    if (!in) return fail("no pairing stored in " + path + ": run `pair LINK` first");
+    if (!in)
+        return fail("no pairing stored in " + path + ": run `pair LINK` first");
     State state;
     for (std::string line; std::getline(in, line);) {
         const auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
+        if (eq == std::string::npos)
+            continue;
         const auto key = line.substr(0, eq), value = line.substr(eq + 1);
-        if (key == "link") state.link = value;
-        if (key == "device_id") state.device_id = value;
-        if (key == "token") state.token = value;
+        if (key == "link")
+            state.link = value;
+        if (key == "device_id")
+            state.device_id = value;
+        if (key == "token")
+            state.token = value;
     }
     return state;
 }
@@ -64,10 +69,12 @@ std::string address_override;
 
 Result<phone::Link> link_with_override(const std::string& url) {
     auto link = phone::parse_link(url);
-    if (!link || address_override.empty()) return link;
+    if (!link || address_override.empty())
+        return link;
     auto forced = phone::parse_link("mirravale://pair?v=1&id=&n=&a=" + address_override +
                                     "&fp=" + std::string(43, 'A') + "&c=&x=0");
-    if (!forced) return fail("a bad --address: " + address_override);
+    if (!forced)
+        return fail("a bad --address: " + address_override);
     link->addresses = forced->addresses;
     return link;
 }
@@ -76,28 +83,33 @@ Result<phone::Link> link_with_override(const std::string& url) {
 Result<std::pair<std::unique_ptr<phone::Client>, wire::host::Welcome>> log_in(
     const phone::Link& link, const wire::DeviceId& device_id, wire::HelloAuth auth) {
     auto client = phone::Client::connect(link.addresses, link.fingerprint);
-    if (!client) return fail(client.error());
+    if (!client)
+        return fail(client.error());
     wire::client::Hello hello;
     hello.version = wire::PROTOCOL_VERSION;
     hello.device_id = device_id;
     hello.device_name = "mirravale-phone";
     hello.app_version = "1";
     hello.auth = std::move(auth);
-    if (auto sent = (*client)->send({hello}); !sent) return fail(sent.error());
+    if (auto sent = (*client)->send({hello}); !sent)
+        return fail(sent.error());
     auto answer = (*client)->receive_skipping_cursor();
-    if (!answer) return fail(answer.error());
+    if (!answer)
+        return fail(answer.error());
     if (auto* error = std::get_if<wire::host::Error>(&answer->message)) {
         return fail("the host refused: " + error->message);
     }
     auto* welcome = std::get_if<wire::host::Welcome>(&answer->message);
-    if (!welcome) return fail("the host did not answer with Welcome");
+    if (!welcome)
+        return fail("the host did not answer with Welcome");
     return std::make_pair(std::move(*client), std::move(*welcome));
 }
 
 Result<std::pair<std::unique_ptr<phone::Client>, wire::host::Welcome>> log_in_stored(
     const std::string& state_path) {
     auto state = load_state(state_path);
-    if (!state) return fail(state.error());
+    if (!state)
+        return fail(state.error());
     auto link = link_with_override(state->link);
     auto id = phone::from_hex(state->device_id);
     auto token = phone::from_hex(state->token);
@@ -113,14 +125,18 @@ Result<std::pair<std::unique_ptr<phone::Client>, wire::host::Welcome>> log_in_st
 
 int pair(const std::string& state_path, const std::string& url) {
     auto link = link_with_override(url);
-    if (!link) return failed(link.error());
+    if (!link)
+        return failed(link.error());
     wire::DeviceId device_id{};
     std::random_device random;
-    for (auto& b : device_id) b = static_cast<std::uint8_t>(random());
+    for (auto& b : device_id)
+        b = static_cast<std::uint8_t>(random());
     auto session = log_in(*link, device_id, {wire::HelloAuth::PairingCode{link->code}});
-    if (!session) return failed(session.error());
+    if (!session)
+        return failed(session.error());
     const auto& welcome = session->second;
-    if (!welcome.token) return failed("the host gave no token");
+    if (!welcome.token)
+        return failed("the host gave no token");
     if (!save_state(state_path, {url, phone::to_hex(device_id), phone::to_hex(*welcome.token)})) {
         return failed("cannot write " + state_path);
     }
@@ -139,16 +155,20 @@ int stream(phone::Client& client, const std::map<std::string, std::string>& opti
     unsigned width = 0, height = 0;
     std::sscanf(option("--size", "0x0").c_str(), "%ux%u", &width, &height);
     const bool ack = !options.contains("--no-ack");
-    wire::client::StreamRequest request{static_cast<std::uint32_t>(std::stoul(option("--display", "0"))),
-                                        static_cast<std::uint16_t>(width),
-                                        static_cast<std::uint16_t>(height),
-                                        static_cast<std::uint8_t>(std::stoul(option("--fps", "30"))),
-                                        0, wire::Codec::H264};
-    if (auto sent = client.send({request}); !sent) return failed(sent.error());
+    wire::client::StreamRequest request{
+        static_cast<std::uint32_t>(std::stoul(option("--display", "0"))),
+        static_cast<std::uint16_t>(width),
+        static_cast<std::uint16_t>(height),
+        static_cast<std::uint8_t>(std::stoul(option("--fps", "30"))),
+        0,
+        wire::Codec::H264};
+    if (auto sent = client.send({request}); !sent)
+        return failed(sent.error());
     std::FILE* out = nullptr;
     if (options.contains("--out")) {
         out = std::fopen(options.at("--out").c_str(), "wb");
-        if (!out) return failed("cannot write " + options.at("--out"));
+        if (!out)
+            return failed("cannot write " + options.at("--out"));
     }
     static constexpr std::uint8_t START[] = {0, 0, 0, 1};
     std::uint64_t frames = 0, keyframes = 0, bytes = 0, formats = 0;
@@ -163,7 +183,8 @@ int stream(phone::Client& client, const std::map<std::string, std::string>& opti
         }
         auto message = client.receive(std::chrono::milliseconds(500));
         if (!message) {
-            if (message.error() == "no message from the host in time") continue;
+            if (message.error() == "no message from the host in time")
+                continue;
             return failed(message.error());
         }
         if (auto* format = std::get_if<wire::host::StreamFormat>(&message->message)) {
@@ -178,7 +199,8 @@ int stream(phone::Client& client, const std::map<std::string, std::string>& opti
             }
         } else if (auto* frame = std::get_if<wire::host::VideoFrame>(&message->message)) {
             const auto now = Clock::now();
-            if (frames > 0) gaps.push_back(std::chrono::duration<double, std::milli>(now - last).count());
+            if (frames > 0)
+                gaps.push_back(std::chrono::duration<double, std::milli>(now - last).count());
             last = now;
             ++frames;
             keyframes += frame->keyframe;
@@ -195,19 +217,25 @@ int stream(phone::Client& client, const std::map<std::string, std::string>& opti
                 }
             }
             std::printf("frame %u%s\n", frame->seq, frame->keyframe ? " key" : "");
-            if (ack) client.send({wire::client::FrameAck{frame->seq}});
+            if (ack)
+                client.send({wire::client::FrameAck{frame->seq}});
         } else if (auto* goodbye = std::get_if<wire::host::Goodbye>(&message->message)) {
             return failed("the host said goodbye: " + goodbye->message);
         }
     }
-    if (out) std::fclose(out);
+    if (out)
+        std::fclose(out);
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     std::sort(gaps.begin(), gaps.end());
-    const auto pct = [&](double p) { return gaps.empty() ? 0.0 : gaps[std::size_t(p * (gaps.size() - 1))]; };
-    std::printf("frames %llu keyframes %llu formats %llu bytes %llu fps %.1f gap_ms p50 %.1f p99 %.1f max %.1f\n",
-                (unsigned long long)frames, (unsigned long long)keyframes,
-                (unsigned long long)formats, (unsigned long long)bytes, frames / elapsed, pct(0.5),
-                pct(0.99), gaps.empty() ? 0.0 : gaps.back());
+    const auto pct = [&](double p) {
+        return gaps.empty() ? 0.0 : gaps[std::size_t(p * (gaps.size() - 1))];
+    };
+    std::printf(
+        "frames %llu keyframes %llu formats %llu bytes %llu fps %.1f gap_ms p50 %.1f p99 %.1f max "
+        "%.1f\n",
+        (unsigned long long)frames, (unsigned long long)keyframes, (unsigned long long)formats,
+        (unsigned long long)bytes, frames / elapsed, pct(0.5), pct(0.99),
+        gaps.empty() ? 0.0 : gaps.back());
     client.send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
     return 0;
 }
@@ -226,19 +254,22 @@ int main(int argc, char** argv) {
         args.erase(args.begin(), args.begin() + 2);
     }
     if (args.empty()) {
-        std::fputs("usage: mirravale-phone [--state FILE] pair LINK | login | ping | displays | "
-                   "stream [--seconds N] [--out FILE.h264] [--size WxH] [--fps N] [--display ID] "
-                   "[--no-ack]\n",
-                   stderr);
+        std::fputs(
+            "usage: mirravale-phone [--state FILE] pair LINK | login | ping | displays | "
+            "stream [--seconds N] [--out FILE.h264] [--size WxH] [--fps N] [--display ID] "
+            "[--no-ack]\n",
+            stderr);
         return 2;
     }
     const std::string command = args[0];
     if (command == "pair") {
-        if (args.size() != 2) return failed("pair takes the pairing link");
+        if (args.size() != 2)
+            return failed("pair takes the pairing link");
         return pair(state_path, args[1]);
     }
     auto session = log_in_stored(state_path);
-    if (!session) return failed(session.error());
+    if (!session)
+        return failed(session.error());
     auto& [client, welcome] = *session;
     if (command == "login") {
         std::printf("logged in to %s\n", welcome.host_name.c_str());

@@ -13,10 +13,13 @@ using B = std::vector<std::uint8_t>;
 
 B cat(std::initializer_list<B> parts) {
     B out;
-    for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const auto& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
-B zeros(std::size_t n) { return B(n, 0); }
+B zeros(std::size_t n) {
+    return B(n, 0);
+}
 const B NAN_BITS = {0x7F, 0xC0, 0x00, 0x00};
 const B INF_BITS = {0xFF, 0x80, 0x00, 0x00};
 const B MAX_FLOAT = {0x7F, 0x7F, 0xFF, 0xFF};
@@ -55,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"abs_nan_missing_y", cat({{0x10}, NAN_BITS}), WireError::invalid_value("float")},
         ErrorCase{"abs_inf_y", cat({{0x10}, MAX_FLOAT, INF_BITS}),
                   WireError::invalid_value("float")},
-        ErrorCase{"rel_negative_nan", {0x11, 0xFF, 0xC0, 0, 1, 0, 0, 0, 0},
+        ErrorCase{"rel_negative_nan",
+                  {0x11, 0xFF, 0xC0, 0, 1, 0, 0, 0, 0},
                   WireError::invalid_value("float")},
         ErrorCase{"button3", {0x12, 0x03}, WireError::invalid_value("mouse button")},
         ErrorCase{"button_bool2", {0x12, 0x00, 0x02}, WireError::invalid_value("bool")},
@@ -67,8 +71,10 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"text_count_over", {0x15, 0x00, 0x03, 'a', 'b'}, WireError::truncated()},
         ErrorCase{"text_bad_utf8", {0x15, 0x00, 0x02, 0xC3, 0x28}, WireError::invalid_utf8()},
         ErrorCase{"text_overlong", {0x15, 0x00, 0x02, 0xC0, 0xAF}, WireError::invalid_utf8()},
-        ErrorCase{"text_surrogate", {0x15, 0x00, 0x03, 0xED, 0xA0, 0x80}, WireError::invalid_utf8()},
-        ErrorCase{"text_above_max", {0x15, 0x00, 0x04, 0xF4, 0x90, 0x80, 0x80},
+        ErrorCase{
+            "text_surrogate", {0x15, 0x00, 0x03, 0xED, 0xA0, 0x80}, WireError::invalid_utf8()},
+        ErrorCase{"text_above_max",
+                  {0x15, 0x00, 0x04, 0xF4, 0x90, 0x80, 0x80},
                   WireError::invalid_utf8()},
         ErrorCase{"follow_bool2", {0x16, 0x02}, WireError::invalid_value("bool")},
         ErrorCase{"ack_short", {0x04, 0, 0, 0}, WireError::truncated()},

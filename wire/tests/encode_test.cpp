@@ -34,16 +34,18 @@ TEST(Encode, EachHostMessageByteForByte) {
     };
     B welcome_bytes = {0, 0, 0, 0, 0x81, 0x00, 0x01};
     welcome_bytes.insert(welcome_bytes.end(), 16, 0x11);
-    for (auto b : B{0, 2, 'H', 'i', 0x00, 0x01, 0, 0, 0, 7, 0, 1, 'D', 0x07, 0x80, 0x04, 0x38,
-                    0x0F, 0x00, 0x08, 0x70, 0x01, 0, 0, 0, 7, 0x03})
+    for (auto b : B{0,    2,    'H',  'i',  0x00, 0x01, 0,    0,    0, 7, 0, 1, 'D', 0x07,
+                    0x80, 0x04, 0x38, 0x0F, 0x00, 0x08, 0x70, 0x01, 0, 0, 0, 7, 0x03})
         welcome_bytes.push_back(b);
     welcome_bytes[3] = static_cast<std::uint8_t>(welcome_bytes.size() - 4);
 
     B token_bytes = {0, 0, 0, 0, 0x81, 0x00, 0x01};
     token_bytes.insert(token_bytes.end(), 16, 0x11);
-    for (auto b : B{0, 2, 'H', 'i', 0x01}) token_bytes.push_back(b);
+    for (auto b : B{0, 2, 'H', 'i', 0x01})
+        token_bytes.push_back(b);
     token_bytes.insert(token_bytes.end(), 32, 0xAB);
-    for (auto b : B{0x00, 0, 0, 0, 7, 0x03}) token_bytes.push_back(b);
+    for (auto b : B{0x00, 0, 0, 0, 7, 0x03})
+        token_bytes.push_back(b);
     token_bytes[3] = static_cast<std::uint8_t>(token_bytes.size() - 4);
 
     const std::vector<Case> cases = {
@@ -52,8 +54,8 @@ TEST(Encode, EachHostMessageByteForByte) {
         {{host::Error{ErrorCode::Unauthorized, "no"}}, {0, 0, 0, 6, 0x82, 2, 0, 2, 'n', 'o'}},
         {{host::Error{static_cast<ErrorCode>(77), ""}}, {0, 0, 0, 4, 0x82, 77, 0, 0}},
         {{host::StreamFormat{640, 480, 9, 30, {{0x67, 0x42}, {0x68}}}},
-         {0, 0, 0, 0x13, 0x83, 1, 0x02, 0x80, 0x01, 0xE0, 0, 0, 0, 9, 30, 2, 0, 2, 0x67, 0x42, 0, 1,
-          0x68}},
+         {0, 0, 0,  0x13, 0x83, 1, 0x02, 0x80, 0x01, 0xE0, 0,   0,
+          0, 9, 30, 2,    0,    2, 0x67, 0x42, 0,    1,    0x68}},
         {{host::Cursor{1.0f, 0.0f, true}}, {0, 0, 0, 10, 0x85, 0x3F, 0x80, 0, 0, 0, 0, 0, 0, 1}},
         {{host::Pong{0x0102030405060708}}, {0, 0, 0, 9, 0x86, 1, 2, 3, 4, 5, 6, 7, 8}},
         {{host::Permissions{PermissionSet{2}}}, {0, 0, 0, 2, 0x87, 2}},
@@ -86,7 +88,8 @@ TEST(Encode, TextCapsKeepWholeCharacters) {
     EXPECT_EQ(str_wire_length(std::string(65535, 'a')), 65535u);
     EXPECT_EQ(str_wire_length(std::string(65534, 'a') + "\xC3\xA9"), 65534u);
     std::string euros;
-    while (euros.size() < 70000) euros += "\xE2\x82\xAC";
+    while (euros.size() < 70000)
+        euros += "\xE2\x82\xAC";
     EXPECT_EQ(str_wire_length(euros), 65535u / 3 * 3);
 
     host::Error long_error{ErrorCode::HostError, std::string(65536, 'a')};
@@ -99,7 +102,8 @@ TEST(Encode, TextCapsKeepWholeCharacters) {
 TEST(Encode, ListsAndBlobsAreCapped) {
     host::Welcome welcome;
     welcome.displays.resize(300);
-    for (std::size_t i = 0; i < 300; ++i) welcome.displays[i].id = static_cast<std::uint32_t>(i);
+    for (std::size_t i = 0; i < 300; ++i)
+        welcome.displays[i].id = static_cast<std::uint32_t>(i);
     const auto bytes = encode({welcome});
     const std::size_t count_at = 4 + 1 + 2 + 16 + 2 + 1;
     EXPECT_EQ(bytes[count_at], 255);
