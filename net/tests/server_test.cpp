@@ -86,10 +86,10 @@ TEST_F(ServerFixture, PairThenLogInWithTheToken) {
 
 TEST_F(ServerFixture, SecondPhoneReplacesTheFirst) {
     auto first = connect();
-    first->send(hello(1, {wire::HelloAuth::PairingCode{code()}}));
+    ASSERT_TRUE(first->send(hello(1, {wire::HelloAuth::PairingCode{code()}})).ok());
     ASSERT_TRUE(next<wire::host::Welcome>(*first));
     auto second = connect();
-    second->send(hello(2, {wire::HelloAuth::PairingCode{code()}}));
+    ASSERT_TRUE(second->send(hello(2, {wire::HelloAuth::PairingCode{code()}})).ok());
     ASSERT_TRUE(next<wire::host::Welcome>(*second));
     const auto goodbye = next<wire::host::Goodbye>(*first);
     ASSERT_TRUE(goodbye);
@@ -101,9 +101,9 @@ TEST_F(ServerFixture, SecondPhoneReplacesTheFirst) {
 TEST_F(ServerFixture, WrongCodeAfterTheDelayAndSilentPhoneTimesOut) {
     auto wrong = connect();
     auto silent = connect();
-    silent->send(hello(2, {wire::HelloAuth::PairingCode{code()}}));
+    ASSERT_TRUE(silent->send(hello(2, {wire::HelloAuth::PairingCode{code()}})).ok());
     const auto start = Clock::now();
-    wrong->send(hello(1, {wire::HelloAuth::PairingCode{"0000"}}));
+    ASSERT_TRUE(wrong->send(hello(1, {wire::HelloAuth::PairingCode{"0000"}})).ok());
     const auto error = next<wire::host::Error>(*wrong);
     ASSERT_TRUE(error);
     EXPECT_GE(Clock::now() - start, 400ms);
@@ -118,7 +118,7 @@ TEST_F(ServerFixture, WrongCodeAfterTheDelayAndSilentPhoneTimesOut) {
 
 TEST_F(ServerFixture, BadFrameLengthsCloseOnlyThatConnection) {
     auto good = connect();
-    good->send(hello(1, {wire::HelloAuth::PairingCode{code()}}));
+    ASSERT_TRUE(good->send(hello(1, {wire::HelloAuth::PairingCode{code()}})).ok());
     ASSERT_TRUE(next<wire::host::Welcome>(*good));
     for (const std::vector<std::uint8_t>& prefix :
          {std::vector<std::uint8_t>{0, 0, 0, 0}, std::vector<std::uint8_t>{0x01, 0, 0, 1}}) {
@@ -126,7 +126,7 @@ TEST_F(ServerFixture, BadFrameLengthsCloseOnlyThatConnection) {
         ASSERT_TRUE(bad->send_bytes(prefix).ok());
         EXPECT_FALSE(bad->receive(3000ms).ok());
     }
-    good->send({wire::client::Ping{5}});
+    ASSERT_TRUE(good->send({wire::client::Ping{5}}).ok());
     EXPECT_EQ(next<wire::host::Pong>(*good)->nonce, 5u);
 }
 

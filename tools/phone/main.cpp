@@ -142,7 +142,7 @@ int pair(const std::string& state_path, const std::string& url) {
     }
     std::printf("paired with %s; %zu display(s)\n", welcome.host_name.c_str(),
                 welcome.displays.size());
-    session->first->send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
+    (void)session->first->send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
     return 0;
 }
 
@@ -178,7 +178,7 @@ int stream(phone::Client& client, const std::map<std::string, std::string>& opti
     auto next_ping = start;
     while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
         if (Clock::now() >= next_ping) {  // keeps the session from going quiet without acks
-            client.send({wire::client::Ping{frames}});
+            (void)client.send({wire::client::Ping{frames}});  // a failure shows on the next read
             next_ping = Clock::now() + std::chrono::seconds(2);
         }
         auto message = client.receive(std::chrono::milliseconds(500));
@@ -218,7 +218,7 @@ int stream(phone::Client& client, const std::map<std::string, std::string>& opti
             }
             std::printf("frame %u%s\n", frame->seq, frame->keyframe ? " key" : "");
             if (ack)
-                client.send({wire::client::FrameAck{frame->seq}});
+                (void)client.send({wire::client::FrameAck{frame->seq}});
         } else if (auto* goodbye = std::get_if<wire::host::Goodbye>(&message->message)) {
             return failed("the host said goodbye: " + goodbye->message);
         }
@@ -236,7 +236,7 @@ int stream(phone::Client& client, const std::map<std::string, std::string>& opti
         (unsigned long long)frames, (unsigned long long)keyframes, (unsigned long long)formats,
         (unsigned long long)bytes, frames / elapsed, pct(0.5), pct(0.99),
         gaps.empty() ? 0.0 : gaps.back());
-    client.send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
+    (void)client.send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
     return 0;
 }
 
@@ -280,7 +280,7 @@ int main(int argc, char** argv) {
         }
     } else if (command == "ping") {
         const auto sent = Clock::now();
-        client->send({wire::client::Ping{42}});
+        (void)client->send({wire::client::Ping{42}});
         auto pong = client->receive_skipping_cursor();
         if (!pong || !std::holds_alternative<wire::host::Pong>(pong->message)) {
             return failed("no pong");
@@ -301,6 +301,6 @@ int main(int argc, char** argv) {
     } else {
         return failed("unknown command " + command);
     }
-    client->send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
+    (void)client->send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
     return 0;
 }
