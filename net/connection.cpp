@@ -191,11 +191,28 @@ asio::awaitable<void> serve_connection(asio::ip::tcp::socket socket,
         logger()->debug("connection ended: {} peer={}", ec.message(), peer);
         co_return;
     }
+    // The TLS stream is made only once the first byte arrives: an idle connection then costs a
+    // socket and a timer, not a TLS engine with its buffers. One limit covers both waits.
+    const auto deadline = std::chrono::steady_clock::now() + handshake_timeout;
+    {
+        asio::steady_timer limit(executor, deadline);
+        auto [order, wait_ec, limit_ec] =
+            co_await asio::experimental::make_parallel_group(
+                socket.async_wait(asio::ip::tcp::socket::wait_read, asio::experimental::deferred),
+                limit.async_wait(asio::experimental::deferred))
+                .async_wait(asio::experimental::wait_for_one(), asio::use_awaitable);
+        (void)limit_ec;
+        if (order[0] != 0 || wait_ec) {
+            logger()->debug("connection ended: {} peer={}",
+                            order[0] != 0 ? "TLS handshake timed out" : wait_ec.message(), peer);
+            co_return;
+        }
+    }
     auto stream = std::make_shared<Stream>(std::move(socket), *tls);
 
     // The handshake is bounded by closing the socket under it when the time runs out.
     auto timed_out = std::make_shared<bool>(false);
-    asio::steady_timer limit(executor, handshake_timeout);
+    asio::steady_timer limit(executor, deadline);
     limit.async_wait([stream, timed_out](asio::error_code e) {
         if (!e) {
             *timed_out = true;
@@ -221,9 +238,9 @@ asio::awaitable<void> serve_connection(asio::ip::tcp::socket socket,
     co_await core::session::run(service, peer, inbound, outbound);
 
     // Whatever the session queued last goes out before the close, within the grace.
-    const auto deadline = std::chrono::steady_clock::now() + WRITER_GRACE;
+    const auto grace = std::chrono::steady_clock::now() + WRITER_GRACE;
     if (!outbound->try_send(asio::error_code{}, std::nullopt) && outbound->is_open()) {
-        asio::steady_timer room(executor, deadline);
+        asio::steady_timer room(executor, grace);
         room.async_wait([outbound](asio::error_code e) {
             if (!e)
                 outbound->cancel();
@@ -231,14 +248,14 @@ asio::awaitable<void> serve_connection(asio::ip::tcp::socket socket,
         co_await outbound->async_send(asio::error_code{}, std::nullopt, tuple);
         room.cancel();
     }
-    const bool drained = co_await wait_until(*writer_done, deadline);
+    const bool drained = co_await wait_until(*writer_done, grace);
 
     // Stop the reader before the TLS close, which reads too.
     inbound->cancel();
     stream->lowest_layer().cancel(ec);
-    co_await wait_until(*reader_done, deadline);
+    co_await wait_until(*reader_done, grace);
     if (drained) {
-        asio::steady_timer close_limit(executor, deadline);
+        asio::steady_timer close_limit(executor, grace);
         close_limit.async_wait([stream](asio::error_code e) {
             if (!e) {
                 asio::error_code ignored;
