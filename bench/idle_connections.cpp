@@ -108,7 +108,7 @@ int main() {
     std::printf("idle connections: %d, host RSS before %ld kB, during %ld kB: %.1f kB each (the "
                 "clients' side included)\n",
                 IDLE, rss_before, rss_during, double(rss_during - rss_before) / IDLE);
-    std::printf("threads while they wait: %ld (3 network workers, Avahi's poll thread, main)\n",
+    std::printf("threads while they wait: %ld (3 network workers, main, and Avahi's when it runs)\n",
                 threads);
     std::printf("a phone paired meanwhile: %s in %.1f ms\n", paired ? "yes" : "NO", pair_ms);
     std::printf("closed by the host: %d of %d, about %.1f s after they connected\n", closed, IDLE,
