@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/log.hpp"
+#include "core/session_text.hpp"
 
 namespace mirravale::core {
 namespace {
@@ -78,7 +79,7 @@ Result<Login, Refusal> HostService::authenticate(const wire::client::Hello& hell
         switch (pairing_.redeem(code, now)) {
             case RedeemOutcome::Accepted:
                 outcome = Login{trust_.enroll(hello.device_id, hello.device_name, now)};
-                logger()->info("paired a new device: {}", hello.device_name);
+                logger()->info("paired a new device: {}", printable(hello.device_name));
                 save_devices();
                 break;
             case RedeemOutcome::Expired:
@@ -130,7 +131,7 @@ void HostService::set_notice(std::optional<std::string> notice) {
 
 void HostService::set_addresses(std::vector<asio::ip::tcp::endpoint> addresses) {
     std::lock_guard lock(mutex_);
-    if (addresses_ != addresses) {
+    if (!same_addresses(addresses_, addresses)) {
         addresses_ = std::move(addresses);
         publish();
     }

@@ -35,6 +35,10 @@ struct ServiceConfig {
     std::chrono::milliseconds cursor_interval{33};
     StreamLimits limits;
     std::uint32_t frames_in_flight = FRAMES_IN_FLIGHT;
+    // Fixed by the protocol; only tests shorten them.
+    std::chrono::milliseconds refusal_delay{400};
+    std::chrono::milliseconds goodbye_wait{1000};
+    std::chrono::milliseconds housekeeping_interval{1000};
 };
 
 // Whole Unix seconds of the wall clock, 0 before 1970.

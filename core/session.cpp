@@ -17,6 +17,7 @@
 
 #include "core/log.hpp"
 #include "core/session_state.hpp"
+#include "core/session_text.hpp"
 
 namespace mirravale::core::session {
 namespace {
@@ -24,11 +25,6 @@ namespace {
 using asio::experimental::deferred;
 using asio::experimental::make_parallel_group;
 using asio::experimental::wait_for_one;
-using namespace std::chrono_literals;
-
-constexpr auto REFUSAL_DELAY = 400ms;
-constexpr auto GOODBYE_WAIT = 1s;
-constexpr auto HOUSEKEEPING_PERIOD = 1s;
 
 auto logger() {
     return log::get("mirravale_core::session");
@@ -228,7 +224,7 @@ class Loop {
                     }
                     break;
                 case Housekeeping:
-                    if (due(next_housekeeping_, HOUSEKEEPING_PERIOD)) {
+                    if (due(next_housekeeping_, service_.config().housekeeping_interval)) {
                         any = true;
                         co_await housekeeping();
                     }
@@ -313,8 +309,9 @@ class Loop {
     std::optional<Ending> ending_;
 };
 
-asio::awaitable<void> say_goodbye(OutboundChannel& outbound, wire::GoodbyeReason reason) {
-    asio::steady_timer limit(co_await asio::this_coro::executor, GOODBYE_WAIT);
+asio::awaitable<void> say_goodbye(OutboundChannel& outbound, wire::GoodbyeReason reason,
+                                  std::chrono::milliseconds wait) {
+    asio::steady_timer limit(co_await asio::this_coro::executor, wait);
     wire::HostMessage goodbye{wire::host::Goodbye{reason, goodbye_text(reason)}};
     co_await make_parallel_group(
         outbound.async_send(asio::error_code{}, std::optional(std::move(goodbye)), deferred),
@@ -338,8 +335,7 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
     const auto& first = *received;
     const auto* hello = std::get_if<wire::client::Hello>(&first->message);
     if (!hello) {
-        logger()->debug("first message was not Hello: type {} peer={}", first->message.index(),
-                        peer);
+        logger()->debug("first message was not Hello: {} peer={}", describe(*first), peer);
         co_return;
     }
     if (hello->version != wire::PROTOCOL_VERSION) {
@@ -349,11 +345,12 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
         co_await send_to(*outbound, std::move(refusal));
         co_return;
     }
+    const auto device = printable(hello->device_name);
     auto login = service->authenticate(*hello);
     if (!login) {
-        logger()->info("refused peer={} device={} reason={}", peer, hello->device_name,
+        logger()->info("refused peer={} device={} reason={}", peer, device,
                        error_name(login.error().code));
-        co_await pause(REFUSAL_DELAY);
+        co_await pause(service->config().refusal_delay);
         wire::HostMessage refusal{wire::host::Error{login.error().code, login.error().message}};
         co_await send_to(*outbound, std::move(refusal));
         co_return;
@@ -382,7 +379,7 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
 
     const auto executor = co_await asio::this_coro::executor;
     auto claim = service->claim(hello->device_name, executor);
-    logger()->info("session started peer={} device={}", peer, hello->device_name);
+    logger()->info("session started peer={} device={}", peer, device);
     auto guard = service->ports().power->keep_awake();
     auto events = std::make_shared<EventChannel>(executor, EVENT_CAPACITY);
     Session session(service, outbound, events, std::move(displays), claim.claim_id, permissions);
@@ -392,7 +389,7 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
         Loop loop(session, *service, *inbound, *events, *claim.kick, executor);
         ending = co_await loop.run();
         if (ending.say_goodbye) {
-            co_await say_goodbye(*outbound, ending.reason);
+            co_await say_goodbye(*outbound, ending.reason, service->config().goodbye_wait);
         }
         // Teardown: gate, pipeline and held input, then the periodic sources with the loop.
         session.stop();
@@ -405,7 +402,7 @@ asio::awaitable<void> run(std::shared_ptr<HostService> service, std::string peer
     events->close();
     guard.reset();
     service->release(claim.claim_id);
-    logger()->info("session ended peer={} device={}", peer, hello->device_name);
+    logger()->info("session ended peer={} device={}", peer, device);
 }
 
 }  // namespace mirravale::core::session

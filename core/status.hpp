@@ -36,6 +36,10 @@ struct ControllerInfo {
     friend bool operator==(const ControllerInfo&, const ControllerInfo&) = default;
 };
 
+// Same length, same addresses in the same order; IPv6 ones also with equal scope and flow label.
+bool same_addresses(const std::vector<asio::ip::tcp::endpoint>& a,
+                    const std::vector<asio::ip::tcp::endpoint>& b);
+
 struct HostStatus {
     std::string host_name;
     std::string invite_url;
@@ -45,7 +49,7 @@ struct HostStatus {
     std::optional<ControllerInfo> controller;
     wire::PermissionSet permissions;
     std::optional<std::string> notice;
-    friend bool operator==(const HostStatus&, const HostStatus&) = default;
+    friend bool operator==(const HostStatus& a, const HostStatus& b);
 };
 
 // Holds the latest status; observers are woken only when a published value differs from it.

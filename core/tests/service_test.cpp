@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include <netinet/in.h>
 #include <asio/io_context.hpp>
 
 #include "core/service.hpp"
@@ -175,6 +178,73 @@ TEST_F(ServiceFixture, DevicesNewestFirst) {
     ASSERT_EQ(devices.size(), 2u);
     EXPECT_EQ(devices[0].name, "new");
     EXPECT_EQ(devices[1].name, "old");
+}
+
+TEST_F(ServiceFixture, AddressChangesPublish) {
+    const auto v6 = [](const char* text, std::uint32_t flow = 0) {
+        asio::ip::tcp::endpoint e{asio::ip::make_address(text), 47474};
+        reinterpret_cast<sockaddr_in6*>(e.data())->sin6_flowinfo = flow;
+        return e;
+    };
+    const asio::ip::tcp::endpoint a{asio::ip::make_address("192.168.1.5"), 47474};
+    const asio::ip::tcp::endpoint b{asio::ip::make_address("10.0.0.2"), 47474};
+    const asio::ip::tcp::endpoint a_other_port{a.address(), 47475};
+    struct Case {
+        std::vector<asio::ip::tcp::endpoint> next;
+        bool publishes;
+    };
+    const Case cases[] = {
+        {{a, b}, true},
+        {{a, b}, false},
+        {{b, a}, true},  // order counts
+        {{b}, true},
+        {{b, a_other_port}, true},
+        {{v6("fe80::1%1")}, true},
+        {{v6("fe80::1%1")}, false},
+        {{v6("fe80::1%2")}, true},     // scope
+        {{v6("fe80::1%2", 7)}, true},  // flow information
+        {{}, true},
+        {{}, false},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto before = service->status().latest().second;
+        service->set_addresses(cases[i].next);
+        EXPECT_EQ(service->status().latest().second != before, cases[i].publishes) << i;
+        EXPECT_EQ(service->status().latest().first.addresses, cases[i].next) << i;
+    }
+}
+
+TEST_F(ServiceFixture, ClaimsAreNumberedFromZeroAndShowTheController) {
+    const auto first = service->claim("one", io.get_executor());
+    now += 5;
+    const auto second = service->claim("two", io.get_executor());
+    EXPECT_EQ(first.claim_id, 0u);
+    EXPECT_EQ(second.claim_id, 1u);
+    service->set_stream(first.claim_id, StreamInfo{1, 1, 1});  // not the controller: ignored
+    service->set_stream(second.claim_id, StreamInfo{1280, 720, 30});
+    const auto controller = service->status().latest().first.controller;
+    ASSERT_TRUE(controller);
+    EXPECT_EQ(*controller, (ControllerInfo{"two", now, StreamInfo{1280, 720, 30}}));
+}
+
+TEST_F(ServiceFixture, DisconnectWithoutControllerDoesNothing) {
+    const auto before = service->status().latest().second;
+    service->disconnect();
+    service->release(42);
+    EXPECT_EQ(service->status().latest().second, before);
+}
+
+TEST_F(ServiceFixture, WaitingObserverWakesOnlyForAChange) {
+    const auto [status, version] = service->status().latest();
+    std::thread observer([&, seen = version] {
+        const auto [next, next_version] =
+            service->status().wait_changed(seen, std::chrono::hours(1));
+        EXPECT_EQ(next_version, seen + 1);
+        EXPECT_EQ(next.notice, "changed");
+    });
+    service->tick();  // nothing visible changed: the observer keeps waiting
+    service->set_notice("changed");
+    observer.join();
 }
 
 TEST(ServiceLoad, FailingLoadStartsEmpty) {

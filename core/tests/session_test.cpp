@@ -18,13 +18,14 @@ TEST_F(SessionHarness, FirstMessageMustBeHello) {
     EXPECT_FALSE(phone.next(50ms).has_value());
 }
 
-TEST_F(SessionHarness, OtherVersionIsRefusedAtOnce) {
+TEST_F(SessionHarness, OtherVersionIsRefusedWithoutTheLoginDelay) {
+    auto config = quick_config();
+    config.refusal_delay = std::chrono::hours(1);
+    service = HostService::create({"Studio", {}, {}}, ports(), config);
     auto phone = connect();
-    const auto start = std::chrono::steady_clock::now();
     phone.send(hello(1, {wire::HelloAuth::PairingCode{current_code()}}, 2));
     const auto error = phone.next_of<wire::host::Error>();
     ASSERT_TRUE(error);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms);
     EXPECT_EQ(error->code, wire::ErrorCode::VersionMismatch);
     EXPECT_EQ(error->message,
               "Mirravale on your phone and on your Mac are different versions. Update both.");
@@ -39,7 +40,10 @@ TEST_F(SessionHarness, WrongCodeIsRefusedAfterTheDelay) {
     ASSERT_TRUE(error);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
     EXPECT_EQ(error->code, wire::ErrorCode::Unauthorized);
+    EXPECT_EQ(error->message,
+              "That is not this Mac's current code. Scan the code shown in Mirravale on your Mac.");
     EXPECT_TRUE(phone.finished());
+    EXPECT_FALSE(service->status().latest().first.controller.has_value());
 }
 
 TEST_F(SessionHarness, WelcomeCarriesTokenDisplaysAndPermissions) {
@@ -94,8 +98,9 @@ TEST_F(SessionHarness, SilenceTimesOut) {
 
 TEST_F(SessionHarness, PingIsAnsweredAndKeepsTheSessionAlive) {
     auto phone = logged_in();
-    for (std::uint64_t nonce = 1; nonce <= 4; ++nonce) {
-        std::this_thread::sleep_for(450ms);  // the phone's own pace, longer in total than the limit
+    for (std::uint64_t nonce = 1; nonce <= 5; ++nonce) {
+        // The phone's own pace: longer in total than the silence limit, shorter between pings.
+        std::this_thread::sleep_for(300ms);
         phone.send({wire::client::Ping{nonce}});
         const auto pong = phone.next_of<wire::host::Pong>();
         ASSERT_TRUE(pong);
@@ -107,13 +112,26 @@ TEST_F(SessionHarness, HeldInputIsReleasedWhenThePhoneLeaves) {
     auto phone = logged_in();
     phone.send({wire::client::Key{0x00, true, wire::Modifiers{wire::Modifiers::SHIFT}}});
     phone.send({wire::client::PointerButton{wire::MouseButton::Left, true, 0}});
-    phone.send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
+    phone.send({wire::client::PointerButton{wire::MouseButton::Right, false, 9}});
+    phone.hang_up();
     ASSERT_TRUE(phone.finished());
     const auto events = fakes.input->events();
-    ASSERT_EQ(events.size(), 2u);
+    ASSERT_EQ(events.size(), 3u);
+    EXPECT_EQ(std::get<input::Key>(events[0]).keycode, 0x00);
     EXPECT_EQ(std::get<input::Button>(events[1]).clicks, 1);  // 0 clicks become 1
+    EXPECT_EQ(std::get<input::Button>(events[2]).clicks, 3);  // more than 3 become 3
     EXPECT_EQ(fakes.input->releases(), 1);
     EXPECT_EQ(fakes.power->live_guards(), 0);
+    EXPECT_FALSE(service->status().latest().first.controller.has_value());
+    EXPECT_FALSE(phone.next(50ms).has_value());  // the phone left: no goodbye
+}
+
+TEST_F(SessionHarness, PhoneGoodbyeEndsWithoutReply) {
+    auto phone = logged_in();
+    phone.send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
+    ASSERT_TRUE(phone.finished());
+    EXPECT_EQ(fakes.input->releases(), 1);
+    EXPECT_FALSE(phone.next(50ms).has_value());
 }
 
 TEST_F(SessionHarness, DisconnectFromTheHost) {
@@ -123,6 +141,32 @@ TEST_F(SessionHarness, DisconnectFromTheHost) {
     ASSERT_TRUE(goodbye);
     EXPECT_EQ(goodbye->reason, wire::GoodbyeReason::Normal);
     EXPECT_EQ(goodbye->message, "Disconnected by the Mac.");
+    EXPECT_TRUE(phone.finished());
+    EXPECT_FALSE(service->status().latest().first.controller.has_value());
+}
+
+TEST_F(SessionHarness, ForgottenDeviceIsRevoked) {
+    auto phone = logged_in();
+    service->forget_all_devices();
+    const auto goodbye = phone.next_of<wire::host::Goodbye>();
+    ASSERT_TRUE(goodbye);
+    EXPECT_EQ(goodbye->reason, wire::GoodbyeReason::Revoked);
+    EXPECT_EQ(goodbye->message, "This Mac forgot your device. Scan its code to pair again.");
+}
+
+TEST_F(SessionHarness, GoodbyeDoesNotWaitForeverForAPhoneThatStoppedReading) {
+    auto phone = connect(1);
+    phone.send(hello(1, {wire::HelloAuth::PairingCode{current_code()}}));
+    // The unread Welcome fills the queue of one.
+    ASSERT_TRUE(status_when([](const HostStatus& s) {
+                    return s.controller.has_value();
+                }).controller.has_value());
+    service->disconnect();
+    EXPECT_TRUE(phone.finished());
+    EXPECT_FALSE(service->status().latest().first.controller.has_value());
+    EXPECT_EQ(fakes.power->live_guards(), 0);
+    EXPECT_TRUE(phone.next_of<wire::host::Welcome>().has_value());
+    EXPECT_FALSE(phone.next(50ms).has_value());  // the goodbye never fitted
 }
 
 TEST_F(SessionHarness, PermissionChangesAreReported) {
