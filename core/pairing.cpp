@@ -6,6 +6,7 @@
 #include <openssl/crypto.h>
 
 #include "core/identity.hpp"
+#include "wire/utf8.hpp"
 
 namespace mirravale::core {
 
@@ -22,44 +23,6 @@ PairingCode PairingCode::generate(std::uint64_t now, std::uint64_t ttl,
 
 namespace {
 
-struct Character {
-    char32_t code;
-    std::size_t length;
-};
-
-// The character at `at` in UTF-8, or the lone byte when it is not well formed (kept unchanged).
-Character character_at(std::string_view text, std::size_t at) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = lead < 0x80             ? 1
-                         : (lead & 0xE0) == 0xC0 ? 2
-                         : (lead & 0xF0) == 0xE0 ? 3
-                         : (lead & 0xF8) == 0xF0 ? 4
-                                                 : 0;
-    if (length == 0 || at + length > text.size()) {
-        return {0xFFFD, 1};
-    }
-    char32_t code = length == 1 ? lead : lead & (0x7F >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto next = static_cast<unsigned char>(text[at + k]);
-        if ((next & 0xC0) != 0x80) {
-            return {0xFFFD, 1};
-        }
-        code = (code << 6) | (next & 0x3F);
-    }
-    // Overlong forms and surrogates are not characters: an overlong space must not vanish.
-    static constexpr char32_t SMALLEST[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < SMALLEST[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        return {0xFFFD, 1};
-    }
-    return {code, length};
-}
-
-bool is_white_space(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
-
 // Equal length and equal bytes, looking at every byte whatever it finds.
 bool same_code(std::string_view a, std::string_view b) {
     return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
@@ -72,10 +35,11 @@ std::string normalise_code(std::string_view typed) {
     std::string out;
     out.reserve(typed.size());
     for (std::size_t at = 0; at < typed.size();) {
-        const auto c = character_at(typed, at);
+        // A byte that is not strict UTF-8 is kept as it is, like any other non-ASCII character.
+        const auto c = wire::decode_utf8_at(typed, at).value_or(wire::Utf8Char{0xFFFD, 1});
         const auto bytes = typed.substr(at, c.length);
         at += c.length;
-        if (is_white_space(c.code) || c.code == '-') {
+        if (wire::is_unicode_white_space(c.code) || c.code == '-') {
             continue;
         }
         char32_t code = c.code;

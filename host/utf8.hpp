@@ -3,10 +3,11 @@
 
 #include <string_view>
 
+#include "wire/utf8.hpp"
+
 namespace mirravale::host {
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_utf8(std::string_view text);
+using wire::is_utf8;
 
 // `text` (valid UTF-8) without Unicode White_Space characters at either end.
 std::string_view trim_unicode_space(std::string_view text);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "wire/result.hpp"
+#include "wire/utf8.hpp"
 
 namespace mirravale::wire {
 
@@ -46,9 +47,6 @@ struct WireError {
 
 // "message ended early", "unknown message type 0x0a", ...
 std::string to_string(const WireError& error);
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool is_utf8(std::string_view text);
 
 // The body length announced by a frame's 4-byte prefix: 0 is `Truncated`, anything over
 // `MAX_FRAME_LEN` is `TooLong`, both decided before any of the body is read.
