@@ -2,7 +2,8 @@
 // The bounded queues between a connection and its session, and between a pipeline and its
 // session. A closed Asio channel discards what it holds, so the ends of the connection queues
 // are marked by an empty value sent in order instead:
-// - the reader sends `std::nullopt` on the inbound queue when the connection ends;
+// - the reader sends `std::nullopt` on the inbound queue when the connection ends; a session
+//   that ends after its login cancels the inbound queue, failing a send the reader waits on;
 // - after `session::run` returns, the connection sends `std::nullopt` on the outbound queue so
 //   the writer flushes everything before it and closes.
 // A session treats an outbound queue that is no longer open as "the connection is ending".
