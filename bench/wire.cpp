@@ -1,6 +1,8 @@
 // Decode and encode rates of the phone protocol.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <span>
 #include <vector>
 
 #include "wire/messages.hpp"
@@ -82,6 +84,37 @@ void VideoFrameHeaderOnly(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(VideoFrameHeaderOnly);
+
+// The reader's whole path for input: pointer frames arriving in 16 KiB pieces (one TLS record),
+// cut into bodies and decoded.
+void CutAndDecodePointerStream(benchmark::State& state) {
+    const std::vector<std::uint8_t> frame = {0, 0, 0, 9, 0x10, 0x3F, 0, 0, 0, 0x3E, 0x80, 0, 0};
+    std::vector<std::uint8_t> stream;
+    constexpr int frames = 4096;
+    for (int i = 0; i < frames; ++i) {
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    constexpr std::size_t record = 16 * 1024;
+    for (auto _ : state) {
+        FrameReader reader;
+        std::size_t decoded = 0;
+        for (std::size_t at = 0; at < stream.size(); at += record) {
+            std::span<const std::uint8_t> piece(stream.data() + at,
+                                                std::min(record, stream.size() - at));
+            while (!piece.empty()) {
+                piece = piece.subspan(reader.feed(piece));
+                if (reader.has_body()) {
+                    decoded += ClientMessage::decode(reader.body()).ok();
+                    reader.next();
+                }
+            }
+        }
+        benchmark::DoNotOptimize(decoded);
+    }
+    state.SetItemsProcessed(state.iterations() * frames);
+    state.SetBytesProcessed(state.iterations() * stream.size());
+}
+BENCHMARK(CutAndDecodePointerStream);
 
 }  // namespace
 

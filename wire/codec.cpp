@@ -164,6 +164,12 @@ void boolean(std::vector<std::uint8_t>& out, bool value) {
 }
 
 void str(std::vector<std::uint8_t>& out, std::string_view text) {
+    // Host texts come from the system (display and computer names) and may hold bytes that are
+    // not UTF-8; the phone refuses a whole message over one such byte, so they are repaired.
+    if (!is_utf8(text)) {
+        str(out, to_valid_utf8(text));
+        return;
+    }
     const std::size_t n = str_wire_length(text);
     u16(out, static_cast<std::uint16_t>(n));
     out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n));

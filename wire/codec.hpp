@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "wire/result.hpp"
 #include "wire/utf8.hpp"
 
@@ -94,7 +96,8 @@ void u32(std::vector<std::uint8_t>& out, std::uint32_t value);
 void u64(std::vector<std::uint8_t>& out, std::uint64_t value);
 void f32(std::vector<std::uint8_t>& out, float value);
 void boolean(std::vector<std::uint8_t>& out, bool value);
-// Count capped at 65535, moved back so only whole UTF-8 characters are sent.
+// Count capped at 65535, moved back so only whole UTF-8 characters are sent. Bytes that are not
+// UTF-8 are sent as U+FFFD.
 void str(std::vector<std::uint8_t>& out, std::string_view text);
 // Count capped at 65535; only that many bytes are written.
 void blob(std::vector<std::uint8_t>& out, std::span<const std::uint8_t> bytes);
@@ -129,3 +132,11 @@ class FrameReader {
 };
 
 }  // namespace mirravale::wire
+
+template <>
+struct fmt::formatter<mirravale::wire::WireError> : fmt::formatter<std::string_view> {
+    template <class Context>
+    auto format(const mirravale::wire::WireError& error, Context& context) const {
+        return fmt::formatter<std::string_view>::format(mirravale::wire::to_string(error), context);
+    }
+};

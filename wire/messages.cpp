@@ -145,7 +145,7 @@ struct BodyWriter {
     }
     void operator()(const host::StreamFormat& m) {
         put::u8(out, 0x83);
-        put::u8(out, static_cast<std::uint8_t>(Codec::H264));
+        put::u8(out, static_cast<std::uint8_t>(m.codec));
         put::u16(out, m.width);
         put::u16(out, m.height);
         put::u32(out, m.display_id);

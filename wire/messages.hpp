@@ -192,6 +192,7 @@ struct Error {
     friend bool operator==(const Error&, const Error&) = default;
 };
 struct StreamFormat {
+    Codec codec = Codec::H264;
     std::uint16_t width = 0;
     std::uint16_t height = 0;
     std::uint32_t display_id = 0;

@@ -45,6 +45,21 @@ bool is_utf8(std::string_view text) {
     return true;
 }
 
+std::string to_valid_utf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        if (const auto c = decode_utf8_at(text, at)) {
+            out.append(text.substr(at, c->length));
+            at += c->length;
+        } else {
+            out.append("\xEF\xBF\xBD");
+            ++at;
+        }
+    }
+    return out;
+}
+
 bool is_unicode_white_space(char32_t c) {
     return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
            (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||

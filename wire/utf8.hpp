@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace mirravale::wire {
@@ -17,6 +18,9 @@ struct Utf8Char {
 std::optional<Utf8Char> decode_utf8_at(std::string_view text, std::size_t at);
 
 bool is_utf8(std::string_view text);
+
+// `text` with every byte that does not begin a strict UTF-8 character replaced by U+FFFD.
+std::string to_valid_utf8(std::string_view text);
 
 // Characters with the Unicode White_Space property.
 bool is_unicode_white_space(char32_t c);

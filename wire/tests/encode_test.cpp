@@ -53,7 +53,7 @@ TEST(Encode, EachHostMessageByteForByte) {
         {{with_token}, token_bytes},
         {{host::Error{ErrorCode::Unauthorized, "no"}}, {0, 0, 0, 6, 0x82, 2, 0, 2, 'n', 'o'}},
         {{host::Error{static_cast<ErrorCode>(77), ""}}, {0, 0, 0, 4, 0x82, 77, 0, 0}},
-        {{host::StreamFormat{640, 480, 9, 30, {{0x67, 0x42}, {0x68}}}},
+        {{host::StreamFormat{Codec::H264, 640, 480, 9, 30, {{0x67, 0x42}, {0x68}}}},
          {0, 0, 0,  0x13, 0x83, 1, 0x02, 0x80, 0x01, 0xE0, 0,   0,
           0, 9, 30, 2,    0,    2, 0x67, 0x42, 0,    1,    0x68}},
         {{host::Cursor{1.0f, 0.0f, true}}, {0, 0, 0, 10, 0x85, 0x3F, 0x80, 0, 0, 0, 0, 0, 0, 1}},
@@ -84,19 +84,43 @@ TEST(Encode, VideoHeaderAloneMatchesWholeFrame) {
 }
 
 TEST(Encode, TextCapsKeepWholeCharacters) {
-    EXPECT_EQ(str_wire_length(std::string(65536, 'a')), 65535u);
-    EXPECT_EQ(str_wire_length(std::string(65535, 'a')), 65535u);
-    EXPECT_EQ(str_wire_length(std::string(65534, 'a') + "\xC3\xA9"), 65534u);
     std::string euros;
     while (euros.size() < 70000)
         euros += "\xE2\x82\xAC";
-    EXPECT_EQ(str_wire_length(euros), 65535u / 3 * 3);
+    const std::string four = "\xF0\x9F\x98\x80";
+    struct Case {
+        const char* name;
+        std::string text;
+        std::size_t count;
+    };
+    const Case cases[] = {
+        {"ascii_65536", std::string(65536, 'a'), 65535},
+        {"ascii_65535_whole", std::string(65535, 'a'), 65535},
+        {"two_byte_straddles", std::string(65534, 'a') + "\xC3\xA9", 65534},
+        {"two_byte_fits", std::string(65533, 'a') + "\xC3\xA9", 65535},
+        {"three_byte_run", euros, 65535 / 3 * 3},
+        {"four_byte_straddles", std::string(65533, 'a') + four, 65533},
+        {"only_one_long_char_cut", std::string(65535 - 3, 'a') + four + "b", 65532},
+    };
+    for (const auto& c : cases) {
+        const auto bytes = encode({host::Goodbye{GoodbyeReason::Normal, c.text}});
+        ASSERT_GE(bytes.size(), 8u) << c.name;
+        EXPECT_EQ(std::size_t{bytes[6]} << 8 | bytes[7], c.count) << c.name;
+        ASSERT_EQ(bytes.size(), 8 + c.count) << c.name;
+        EXPECT_EQ(std::string(bytes.begin() + 8, bytes.end()), c.text.substr(0, c.count)) << c.name;
+    }
+}
 
-    host::Error long_error{ErrorCode::HostError, std::string(65536, 'a')};
-    const auto bytes = encode({long_error});
-    EXPECT_EQ(bytes[6], 0xFF);
-    EXPECT_EQ(bytes[7], 0xFF);
-    EXPECT_EQ(bytes.size(), 4u + 1 + 1 + 2 + 65535);
+TEST(Encode, TextThatIsNotUtf8IsRepaired) {
+    // A Latin-1 computer name: the phone would refuse the whole Welcome over its one byte.
+    host::Welcome welcome;
+    welcome.host_name = "Caf\xE9";
+    const auto bytes = encode({welcome});
+    const std::size_t name_at = 4 + 1 + 2 + 16;
+    EXPECT_EQ(std::string(bytes.begin() + name_at, bytes.begin() + name_at + 8),
+              std::string("\x00\x06"
+                          "Caf\xEF\xBF\xBD",
+                          8));
 }
 
 TEST(Encode, ListsAndBlobsAreCapped) {
@@ -108,7 +132,9 @@ TEST(Encode, ListsAndBlobsAreCapped) {
     const std::size_t count_at = 4 + 1 + 2 + 16 + 2 + 1;
     EXPECT_EQ(bytes[count_at], 255);
     const std::size_t entry = 4 + 2 + 8 + 1;
-    EXPECT_EQ(bytes.size(), count_at + 1 + 255 * entry + 4 + 1);
+    ASSERT_EQ(bytes.size(), count_at + 1 + 255 * entry + 4 + 1);
+    const std::size_t last_id_at = count_at + 1 + 254 * entry;
+    EXPECT_EQ(B(bytes.begin() + last_id_at, bytes.begin() + last_id_at + 4), (B{0, 0, 0, 254}));
 
     host::StreamFormat format;
     format.parameter_sets = {B(70000, 1)};

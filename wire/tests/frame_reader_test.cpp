@@ -77,5 +77,29 @@ TEST(FrameReader, StopsOnZeroAndOversizedLengths) {
     EXPECT_EQ(big.error(), WireError::too_long(MAX_FRAME_LEN + 1));
 }
 
+TEST(FrameReader, TakesAFrameOfExactlyTheLimit) {
+    B stream = {0x01, 0x00, 0x00, 0x00};
+    stream.resize(4 + MAX_FRAME_LEN, 0x5A);
+    stream.push_back(0);  // the next frame's first byte stays unread
+    FrameReader reader;
+    EXPECT_EQ(reader.feed(stream), 4u + MAX_FRAME_LEN);
+    ASSERT_TRUE(reader.has_body());
+    EXPECT_EQ(reader.body().size(), MAX_FRAME_LEN);
+    EXPECT_EQ(reader.body().back(), 0x5A);
+}
+
+TEST(FrameReader, WaitsForNextBeforeTakingMore) {
+    const B stream = {0, 0, 0, 1, 0x03, 0, 0, 0, 2, 0x16, 0x01};
+    FrameReader reader;
+    EXPECT_EQ(reader.feed(stream), 5u);
+    ASSERT_TRUE(reader.has_body());
+    EXPECT_EQ(reader.feed(std::span(stream).subspan(5)), 0u);
+    EXPECT_EQ(B(reader.body().begin(), reader.body().end()), B{0x03});
+    reader.next();
+    EXPECT_EQ(reader.feed(std::span(stream).subspan(5)), 6u);
+    ASSERT_TRUE(reader.has_body());
+    EXPECT_EQ(B(reader.body().begin(), reader.body().end()), (B{0x16, 0x01}));
+}
+
 }  // namespace
 }  // namespace mirravale::wire
