@@ -116,6 +116,11 @@ void put_display(Bytes& out, const DisplayEntry& d) {
     put::boolean(out, d.main);
 }
 
+// Only the two defined bits travel; the others are 0 on the wire whatever the probe said.
+void put_permissions(Bytes& out, PermissionSet set) {
+    put::u8(out, set.bits & (PermissionSet::SCREEN_RECORDING | PermissionSet::ACCESSIBILITY));
+}
+
 struct BodyWriter {
     Bytes& out;
 
@@ -136,7 +141,7 @@ struct BodyWriter {
             put_display(out, m.displays[i]);
         }
         put::u32(out, m.main_display);
-        put::u8(out, m.permissions.bits);
+        put_permissions(out, m.permissions);
     }
     void operator()(const host::Error& m) {
         put::u8(out, 0x82);
@@ -169,7 +174,7 @@ struct BodyWriter {
     }
     void operator()(const host::Permissions& m) {
         put::u8(out, 0x87);
-        put::u8(out, m.flags.bits);
+        put_permissions(out, m.flags);
     }
     void operator()(const host::Goodbye& m) {
         put::u8(out, 0x88);

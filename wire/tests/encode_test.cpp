@@ -59,6 +59,7 @@ TEST(Encode, EachHostMessageByteForByte) {
         {{host::Cursor{1.0f, 0.0f, true}}, {0, 0, 0, 10, 0x85, 0x3F, 0x80, 0, 0, 0, 0, 0, 0, 1}},
         {{host::Pong{0x0102030405060708}}, {0, 0, 0, 9, 0x86, 1, 2, 3, 4, 5, 6, 7, 8}},
         {{host::Permissions{PermissionSet{2}}}, {0, 0, 0, 2, 0x87, 2}},
+        {{host::Permissions{PermissionSet{0xFE}}}, {0, 0, 0, 2, 0x87, 2}},
         {{host::Goodbye{static_cast<GoodbyeReason>(200), "x"}}, {0, 0, 0, 5, 0x88, 200, 0, 1, 'x'}},
         {{host::VideoFrame{3, 0x10, true, std::make_shared<const B>(B{0, 0, 0, 1, 0x65})}},
          {0, 0, 0, 19, 0x84, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 0x10, 1, 0, 0, 0, 1, 0x65}},
