@@ -27,6 +27,16 @@ struct ServerFixture : ::testing::Test {
     Runtime runtime;
     std::uint16_t port = start();
 
+    // Sessions end while the runtime still runs: a session cut off by the runtime's end would
+    // leave its kick channel holding a receive of a context already gone.
+    ~ServerFixture() override {
+        service->disconnect();
+        auto [status, version] = service->status().latest();
+        for (int i = 0; i < 100 && status.controller; ++i) {
+            std::tie(status, version) = service->status().wait_changed(version, 50ms);
+        }
+    }
+
     std::shared_ptr<core::HostService> make_service() {
         core::ServiceConfig config;
         config.quiet_timeout = 1500ms;
