@@ -14,7 +14,8 @@ void raise_to(std::atomic<std::uint32_t>& value, std::uint32_t candidate) {
 FrameGate::FrameGate(std::uint32_t window, std::uint32_t sent, std::uint32_t acked)
     : window_(std::max<std::uint32_t>(window, 1)), sent_(sent), acked_(acked) {}
 
-std::shared_ptr<FrameGate> FrameGate::successor(const FrameGate& old, std::uint32_t frame_counter) {
+std::shared_ptr<FrameGate> FrameGate::successor(FrameGate& old, std::uint32_t frame_counter) {
+    old.close();
     return std::make_shared<FrameGate>(old.window(), frame_counter, old.acked());
 }
 

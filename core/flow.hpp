@@ -17,8 +17,9 @@ class FrameGate {
   public:
     explicit FrameGate(std::uint32_t window, std::uint32_t sent = 0, std::uint32_t acked = 0);
 
-    // The gate of a newly started pipeline: frames the old one left unacknowledged still count.
-    static std::shared_ptr<FrameGate> successor(const FrameGate& old, std::uint32_t frame_counter);
+    // The gate of a newly started pipeline (a retargeted one keeps its gate). Closes `old`;
+    // frames it left unacknowledged, up to the session's `frame_counter`, still count.
+    static std::shared_ptr<FrameGate> successor(FrameGate& old, std::uint32_t frame_counter);
 
     // Before each picture: false when closed or when the window is full.
     bool admit();

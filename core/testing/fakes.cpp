@@ -8,6 +8,7 @@ void FakeInjector::inject(const InputEvent& event) {
     if (const auto* move = std::get_if<input::MoveTo>(&event)) {
         cursor_ = Point{move->x, move->y};
     }
+    changed_.notify_all();
 }
 
 std::optional<Point> FakeInjector::cursor_position() {
@@ -33,6 +34,11 @@ std::vector<InputEvent> FakeInjector::events() const {
 int FakeInjector::releases() const {
     std::lock_guard lock(mutex_);
     return releases_;
+}
+
+bool FakeInjector::wait_events(std::size_t count, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, limit, [&] { return events_.size() >= count; });
 }
 
 FakeDisplays::FakeDisplays(std::vector<Display> displays) : displays_(std::move(displays)) {}
@@ -102,17 +108,37 @@ int MemoryTrustStore::saves() const {
     return saves_;
 }
 
+// What the pipeline and the handles it gave out share; handles may outlive the pipeline.
+struct detail::PipelineState {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::shared_ptr<FakePipeline::Stream>> streams;
+    std::optional<std::string> start_error;
+    std::optional<std::string> retarget_error;
+    int keyframe_requests = 0;
+};
+
 namespace {
 class FakeHandle : public PipelineHandle {
   public:
     FakeHandle(std::shared_ptr<FakePipeline::Stream> stream,
-               std::shared_ptr<std::optional<std::string>> retarget_error)
-        : stream_(std::move(stream)), retarget_error_(std::move(retarget_error)) {}
+               std::shared_ptr<detail::PipelineState> state)
+        : stream_(std::move(stream)), state_(std::move(state)) {}
     ~FakeHandle() override { stream_->released = true; }
-    void request_keyframe() override { ++stream_->keyframe_requests; }
+
+    void request_keyframe() override {
+        ++stream_->keyframe_requests;
+        std::lock_guard lock(state_->mutex);
+        ++state_->keyframe_requests;
+        state_->changed.notify_all();
+    }
+
     Status retarget(const StreamPlan& plan) override {
-        if (*retarget_error_) {
-            return fail(**retarget_error_);
+        {
+            std::lock_guard lock(state_->mutex);
+            if (state_->retarget_error) {
+                return fail(*state_->retarget_error);
+            }
         }
         std::lock_guard lock(stream_->mutex);
         stream_->retarget_plans.push_back(plan);
@@ -121,43 +147,70 @@ class FakeHandle : public PipelineHandle {
 
   private:
     std::shared_ptr<FakePipeline::Stream> stream_;
-    std::shared_ptr<std::optional<std::string>> retarget_error_;
+    std::shared_ptr<detail::PipelineState> state_;
 };
 }  // namespace
+
+bool FakePipeline::Stream::admit_and_emit(pipeline::Frame frame) const {
+    if (!gate->admit()) {
+        return false;
+    }
+    emit(std::move(frame));
+    return true;
+}
+
+std::vector<StreamPlan> FakePipeline::Stream::retargets() const {
+    std::lock_guard lock(mutex);
+    return retarget_plans;
+}
+
+FakePipeline::FakePipeline() : state_(std::make_shared<detail::PipelineState>()) {}
 
 Result<std::unique_ptr<PipelineHandle>> FakePipeline::start(const StreamPlan& plan,
                                                             std::shared_ptr<FrameGate> gate,
                                                             EventSink sink) {
-    std::lock_guard lock(mutex_);
-    if (start_error_) {
-        return fail(*start_error_);
+    std::lock_guard lock(state_->mutex);
+    if (state_->start_error) {
+        return fail(*state_->start_error);
     }
     auto stream = std::make_shared<Stream>();
     stream->plan = plan;
     stream->gate = std::move(gate);
     stream->sink = std::move(sink);
-    streams_.push_back(stream);
-    return std::unique_ptr<PipelineHandle>(std::make_unique<FakeHandle>(stream, retarget_error_));
+    state_->streams.push_back(stream);
+    state_->changed.notify_all();
+    return std::unique_ptr<PipelineHandle>(std::make_unique<FakeHandle>(stream, state_));
 }
 
 void FakePipeline::fail_starts(std::optional<std::string> error) {
-    std::lock_guard lock(mutex_);
-    start_error_ = std::move(error);
+    std::lock_guard lock(state_->mutex);
+    state_->start_error = std::move(error);
 }
 
 void FakePipeline::refuse_retargets(std::optional<std::string> error) {
-    std::lock_guard lock(mutex_);
-    *retarget_error_ = std::move(error);
+    std::lock_guard lock(state_->mutex);
+    state_->retarget_error = std::move(error);
 }
 
 std::vector<std::shared_ptr<FakePipeline::Stream>> FakePipeline::streams() const {
-    std::lock_guard lock(mutex_);
-    return streams_;
+    std::lock_guard lock(state_->mutex);
+    return state_->streams;
 }
 
 std::shared_ptr<FakePipeline::Stream> FakePipeline::latest() const {
-    std::lock_guard lock(mutex_);
-    return streams_.empty() ? nullptr : streams_.back();
+    std::lock_guard lock(state_->mutex);
+    return state_->streams.empty() ? nullptr : state_->streams.back();
+}
+
+bool FakePipeline::wait_streams(std::size_t count, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, limit, [&] { return state_->streams.size() >= count; });
+}
+
+bool FakePipeline::wait_keyframe_requests(int count, std::chrono::milliseconds limit) const {
+    std::unique_lock lock(state_->mutex);
+    return state_->changed.wait_for(lock, limit,
+                                    [&] { return state_->keyframe_requests >= count; });
 }
 
 pipeline::Frame fake_frame(bool keyframe, std::uint32_t width, std::uint32_t height,

@@ -1,9 +1,12 @@
 #pragma once
-// Recording fakes of the ports, for the tests of every part.
+// Recording fakes of the ports, for the tests of every part. Each is safe to use from several
+// threads at once, like the real adapters; the `wait_*` calls let a test await what another
+// thread does instead of sleeping.
 
 #include <atomic>
-#include <deque>
-#include <functional>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -15,6 +18,9 @@
 
 namespace mirravale::core::testing {
 
+inline constexpr std::chrono::milliseconds WAIT_LIMIT{2000};
+
+// Records every event. The cursor follows injected moves and can be set by the test.
 class FakeInjector : public InputInjector {
   public:
     void inject(const InputEvent& event) override;
@@ -23,10 +29,24 @@ class FakeInjector : public InputInjector {
 
     void set_cursor(std::optional<Point> position);
     std::vector<InputEvent> events() const;
+    // The recorded events of one kind, e.g. `events_of<input::MoveTo>()`.
+    template <class T>
+    std::vector<T> events_of() const {
+        std::vector<T> found;
+        for (const auto& event : events()) {
+            if (const auto* e = std::get_if<T>(&event)) {
+                found.push_back(*e);
+            }
+        }
+        return found;
+    }
     int releases() const;
+    // True once at least `count` events were injected.
+    bool wait_events(std::size_t count, std::chrono::milliseconds limit = WAIT_LIMIT) const;
 
   private:
     mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
     std::vector<InputEvent> events_;
     std::optional<Point> cursor_;
     int releases_ = 0;
@@ -43,6 +63,7 @@ class FakeDisplays : public DisplayDirectory {
     std::vector<Display> displays_;
 };
 
+// Both permissions granted unless told otherwise.
 class FakePermissions : public PermissionProbe {
   public:
     explicit FakePermissions(std::uint8_t bits = 3) : bits_(bits) {}
@@ -56,18 +77,21 @@ class FakePermissions : public PermissionProbe {
 class FakePower : public PowerAssertion {
   public:
     std::unique_ptr<PowerGuard> keep_awake() override;
+    // Guards handed out and not yet destroyed.
     int live_guards() const { return *live_; }
 
   private:
     std::shared_ptr<std::atomic<int>> live_ = std::make_shared<std::atomic<int>>(0);
 };
 
+// Loads what was last saved (nothing at first); failures are scripted.
 class MemoryTrustStore : public TrustStore {
   public:
     Result<std::vector<TrustedDevice>> load() override;
     Status save(const std::vector<TrustedDevice>& devices) override;
 
     void fail_load(std::optional<std::string> error);
+    // A failing save is still counted but keeps the previous list.
     void fail_saves(std::optional<std::string> error);
     std::vector<TrustedDevice> saved() const;
     int saves() const;
@@ -80,7 +104,12 @@ class MemoryTrustStore : public TrustStore {
     int saves_ = 0;
 };
 
-// A screen pipeline whose streams do nothing by themselves: the test emits their events.
+namespace detail {
+struct PipelineState;
+}
+
+// A screen pipeline whose streams do nothing by themselves: the test plays the pipeline's
+// threads by emitting events through the sink each stream was given.
 class FakePipeline : public ScreenPipeline {
   public:
     struct Stream {
@@ -88,34 +117,42 @@ class FakePipeline : public ScreenPipeline {
         std::shared_ptr<FrameGate> gate;
         EventSink sink;
         std::atomic<int> keyframe_requests{0};
-        std::atomic<bool> released{false};
+        std::atomic<bool> released{false};  // its handle was destroyed
 
-        std::vector<StreamPlan> retargets() const {
-            std::lock_guard lock(mutex);
-            return retarget_plans;
-        }
+        void emit(PipelineEvent event) const { sink(std::move(event)); }
+        // Admits one picture through the gate and reports it as `frame`, as an encoder would;
+        // false (and nothing emitted) when the gate refuses.
+        bool admit_and_emit(pipeline::Frame frame) const;
+        std::vector<StreamPlan> retargets() const;
+
         mutable std::mutex mutex;
         std::vector<StreamPlan> retarget_plans;
     };
+
+    FakePipeline();
 
     Result<std::unique_ptr<PipelineHandle>> start(const StreamPlan& plan,
                                                   std::shared_ptr<FrameGate> gate,
                                                   EventSink sink) override;
 
+    // Every later start fails with this text (none: starts succeed again).
     void fail_starts(std::optional<std::string> error);
+    // Every later retarget of any stream is refused with this text.
     void refuse_retargets(std::optional<std::string> error);
+
+    // Successful starts, oldest first.
     std::vector<std::shared_ptr<Stream>> streams() const;
     std::shared_ptr<Stream> latest() const;
+    // True once `count` streams were started.
+    bool wait_streams(std::size_t count, std::chrono::milliseconds limit = WAIT_LIMIT) const;
+    // True once keyframes were requested `count` times in all, over every stream.
+    bool wait_keyframe_requests(int count, std::chrono::milliseconds limit = WAIT_LIMIT) const;
 
   private:
-    mutable std::mutex mutex_;
-    std::vector<std::shared_ptr<Stream>> streams_;
-    std::optional<std::string> start_error_;
-    std::shared_ptr<std::optional<std::string>> retarget_error_ =
-        std::make_shared<std::optional<std::string>>();
+    std::shared_ptr<detail::PipelineState> state_;
 };
 
-// A keyframe or delta frame as an encoder would report it.
+// A keyframe (with parameter sets that depend on the width) or a delta frame.
 pipeline::Frame fake_frame(bool keyframe, std::uint32_t width = 640, std::uint32_t height = 480,
                            std::uint64_t pts_us = 0);
 
