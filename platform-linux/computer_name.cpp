@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform-linux/utf8.hpp"
+
 namespace mirravale::platform {
 
 std::optional<std::string> pretty_hostname(std::string_view text) {
@@ -41,7 +43,8 @@ std::optional<std::string> pretty_hostname(std::string_view text) {
                 value += c;
             }
         }
-        found = value.empty() ? std::nullopt : std::optional(value);
+        // A blank name counts as none; any other is kept as written, spaces included.
+        found = is_blank(value) ? std::nullopt : std::optional(repair_utf8(value));
     }
     return found;
 }
@@ -56,8 +59,8 @@ std::string computer_name() {
         }
     }
     char host[256] = {};
-    if (gethostname(host, sizeof host - 1) == 0 && host[0] != '\0') {
-        return host;
+    if (gethostname(host, sizeof host - 1) == 0 && !is_blank(host)) {
+        return repair_utf8(host);
     }
     return "Mac";
 }

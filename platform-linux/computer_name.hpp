@@ -11,7 +11,7 @@ namespace mirravale::platform {
 std::string computer_name();
 
 // The value of PRETTY_HOSTNAME in a machine-info text (shell-quoted or bare), if set and not
-// empty.
+// blank; malformed UTF-8 bytes become U+FFFD.
 std::optional<std::string> pretty_hostname(std::string_view machine_info);
 
 }  // namespace mirravale::platform

@@ -1,5 +1,7 @@
 #include "platform-linux/keymap.hpp"
 
+#include "platform-linux/utf8.hpp"
+
 #include <algorithm>
 #include <charconv>
 
@@ -70,43 +72,6 @@ Keysym keysym_for_char(char32_t c) {
         return c;
     }
     return 0x01000000 | c;
-}
-
-std::u32string decode_utf8(std::string_view text) {
-    std::u32string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        int length = 0;
-        char32_t c = 0;
-        char32_t least = 0;
-        if (lead < 0x80) {
-            length = 1;
-            c = lead;
-        } else if ((lead & 0xe0) == 0xc0) {
-            length = 2;
-            c = lead & 0x1f;
-            least = 0x80;
-        } else if ((lead & 0xf0) == 0xe0) {
-            length = 3;
-            c = lead & 0x0f;
-            least = 0x800;
-        } else if ((lead & 0xf8) == 0xf0) {
-            length = 4;
-            c = lead & 0x07;
-            least = 0x10000;
-        }
-        bool valid = length > 0 && i + length <= text.size();
-        for (int k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xc0) == 0x80;
-            c = (c << 6) | (next & 0x3f);
-        }
-        valid = valid && c >= least && c <= 0x10ffff && !(c >= 0xd800 && c <= 0xdfff);
-        out.push_back(valid ? c : U'\uFFFD');
-        i += valid ? length : 1;
-    }
-    return out;
 }
 
 std::vector<TextStep> plan_text(std::string_view utf8) {

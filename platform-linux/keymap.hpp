@@ -26,9 +26,6 @@ std::optional<Keysym> keysym_for_key(std::uint16_t keycode);
 // other characters use the Unicode keysym range.
 Keysym keysym_for_char(char32_t c);
 
-// Code points of UTF-8 text; malformed sequences become U+FFFD.
-std::u32string decode_utf8(std::string_view text);
-
 inline constexpr std::uint16_t TAB_KEY = 48;
 inline constexpr std::uint16_t RETURN_KEY = 36;
 inline constexpr std::size_t MAX_CHUNK_UNITS = 20;

@@ -16,6 +16,10 @@ TEST(PrettyHostname, Table) {
         {"PRETTY_HOSTNAME='Bob \"the\" desk'", "Bob \"the\" desk"},
         {"PRETTY_HOSTNAME=My\\ Mac", "My Mac"},
         {"PRETTY_HOSTNAME=\n", std::nullopt},
+        {"PRETTY_HOSTNAME='   '\n", std::nullopt},
+        {"PRETTY_HOSTNAME=\"\xE3\x80\x80\t\"\n", std::nullopt},  // ideographic space, tab
+        {"PRETTY_HOSTNAME=\" Desk \"\n", " Desk "},
+        {"PRETTY_HOSTNAME=Caf\xE9\n", "Caf\xEF\xBF\xBD"},  // Latin-1 bytes are not UTF-8
         {"# PRETTY_HOSTNAME=old\n", std::nullopt},
         {"", std::nullopt},
     };

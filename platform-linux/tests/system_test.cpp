@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "core/log.hpp"
+#include "platform-linux/desktop_ports.hpp"
 #include "platform-linux/tests/xvfb_fixture.hpp"
 
 // Xlib last: its macros (None, Bool, Status) clash with names in the headers above.
@@ -155,6 +156,23 @@ TEST_F(X11SystemTest, GrantsWhatWorks) {
     EXPECT_EQ((*permissions)->permissions().bits,
               core::PermissionSet::SCREEN_RECORDING | core::PermissionSet::ACCESSIBILITY);
     EXPECT_EQ((*permissions)->settings_window(), std::nullopt);
+}
+
+TEST_F(X11SystemTest, DesktopPortsUseTheServerWhenOneAnswers) {
+    const auto desktop = open_desktop_ports(true, server().display());
+    EXPECT_TRUE(desktop.has_display);
+    EXPECT_EQ(desktop.displays->displays().size(), 2u);
+    EXPECT_EQ(desktop.permissions->permissions().bits, 3);
+
+    // No server: the virtual display of the test picture, and nothing granted.
+    const auto headless = open_desktop_ports(true, ":65000");
+    EXPECT_FALSE(headless.has_display);
+    EXPECT_EQ(headless.x11_displays, nullptr);
+    const auto displays = headless.displays->displays();
+    ASSERT_EQ(displays.size(), 1u);
+    EXPECT_EQ(displays[0].name, "Test Pattern");
+    EXPECT_EQ(headless.permissions->permissions().bits, 0);
+    EXPECT_TRUE(open_desktop_ports(false, ":65000").displays->displays().empty());
 }
 
 TEST(X11Permissions, NoInjectionWithoutXtest) {
