@@ -125,7 +125,7 @@ TEST(SparePool, ReusesTheLeastRecentlyUsedFreeKeycode) {
 class X11InputTest : public testing::XvfbTest {
   protected:
     void SetUp() override {
-        XvfbTest::SetUp();
+        testing::XvfbTest::SetUp();
         auto input = X11Input::open(server().display());
         ASSERT_TRUE(input) << input.error();
         input_ = std::move(*input);

@@ -258,21 +258,4 @@ XvfbOptions two_monitors() {
     return options;
 }
 
-void XvfbTest::SetUpTestSuite() {
-    auto started = Xvfb::start(two_monitors());
-    if (started) {
-        server_ = std::move(*started);
-    } else {
-        error_ = started.error();
-    }
-}
-
-void XvfbTest::TearDownTestSuite() {
-    server_.reset();
-}
-
-void XvfbTest::SetUp() {
-    ASSERT_TRUE(server_ != nullptr) << error_;
-}
-
 }  // namespace mirravale::platform::testing

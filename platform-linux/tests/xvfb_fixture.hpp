@@ -72,18 +72,32 @@ class ScopedAuthority {
 // The usual test screen: 3840x1080 split into two monitors side by side, "left" at the origin
 // holding the output, "right" beside it.
 XvfbOptions two_monitors();
+struct TwoMonitors {
+    static XvfbOptions options() { return two_monitors(); }
+};
 
-// One server for all the tests of a suite; a test fails when it cannot start.
-class XvfbTest : public ::testing::Test {
+// One server for all the tests of a suite, laid out by Layout::options(); a test fails when the
+// server cannot start.
+template <class Layout = TwoMonitors>
+class XvfbSuite : public ::testing::Test {
   protected:
-    static void SetUpTestSuite();
-    static void TearDownTestSuite();
-    void SetUp() override;
+    static void SetUpTestSuite() {
+        auto started = Xvfb::start(Layout::options());
+        if (started) {
+            server_ = std::move(*started);
+        } else {
+            error_ = started.error();
+        }
+    }
+    static void TearDownTestSuite() { server_.reset(); }
+    void SetUp() override { ASSERT_TRUE(server_ != nullptr) << error_; }
     static Xvfb& server() { return *server_; }
 
   private:
     static inline std::unique_ptr<Xvfb> server_;
     static inline std::string error_;
 };
+
+using XvfbTest = XvfbSuite<>;
 
 }  // namespace mirravale::platform::testing
