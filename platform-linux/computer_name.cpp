@@ -5,9 +5,24 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform-linux/utf8.hpp"
+#include "wire/utf8.hpp"
 
 namespace mirravale::platform {
+namespace {
+
+// Empty, or only Unicode White_Space (malformed bytes are not space).
+bool is_blank(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const auto c = wire::decode_utf8_at(text, at);
+        if (!c || !wire::is_unicode_white_space(c->code)) {
+            return false;
+        }
+        at += c->length;
+    }
+    return true;
+}
+
+}  // namespace
 
 std::optional<std::string> pretty_hostname(std::string_view text) {
     std::optional<std::string> found;
@@ -44,7 +59,7 @@ std::optional<std::string> pretty_hostname(std::string_view text) {
             }
         }
         // A blank name counts as none; any other is kept as written, spaces included.
-        found = is_blank(value) ? std::nullopt : std::optional(repair_utf8(value));
+        found = is_blank(value) ? std::nullopt : std::optional(wire::to_valid_utf8(value));
     }
     return found;
 }
@@ -60,7 +75,7 @@ std::string computer_name() {
     }
     char host[256] = {};
     if (gethostname(host, sizeof host - 1) == 0 && !is_blank(host)) {
-        return repair_utf8(host);
+        return wire::to_valid_utf8(host);
     }
     return "Mac";
 }

@@ -1,6 +1,6 @@
 #include "platform-linux/keymap.hpp"
 
-#include "platform-linux/utf8.hpp"
+#include "wire/utf8.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -35,6 +35,17 @@ std::optional<T> number(std::string_view text, int base) {
         return std::nullopt;
     }
     return value;
+}
+
+// Code points of the text; each byte that does not begin a character becomes U+FFFD.
+std::u32string decode(std::string_view text) {
+    std::u32string out;
+    for (std::size_t at = 0; at < text.size();) {
+        const auto c = wire::decode_utf8_at(text, at);
+        out.push_back(c ? c->code : U'\uFFFD');
+        at += c ? c->length : 1;
+    }
+    return out;
 }
 
 bool is_control(char32_t c) {
@@ -75,7 +86,7 @@ Keysym keysym_for_char(char32_t c) {
 }
 
 std::vector<TextStep> plan_text(std::string_view utf8) {
-    const auto chars = decode_utf8(utf8);
+    const auto chars = decode(utf8);
     std::vector<TextStep> steps;
     std::u32string chunk;
     std::size_t units = 0;
