@@ -24,7 +24,6 @@ namespace mirravale::platform {
 namespace {
 
 using ::testing::ElementsAre;
-using testing::MonitorSpec;
 using testing::Xvfb;
 using testing::XvfbOptions;
 

@@ -206,7 +206,7 @@ Result<std::string> Xvfb::untrusted_authority() const {
     return file;
 }
 
-Status Xvfb::set_monitors(const std::vector<MonitorSpec>& monitors) const {
+Status Xvfb::set_monitors(const std::vector<VirtualMonitor>& monitors) const {
     for (const auto& name : monitor_names_) {
         if (auto removed = run({"xrandr", "--delmonitor", name}); !removed) {
             return removed;

@@ -13,7 +13,7 @@
 
 namespace mirravale::platform::testing {
 
-struct MonitorSpec {
+struct VirtualMonitor {
     std::string name;
     int x = 0;
     int y = 0;
@@ -26,9 +26,9 @@ struct MonitorSpec {
 struct XvfbOptions {
     int width = 1920;
     int height = 1080;
-    std::vector<MonitorSpec> monitors;   // empty: the server's own single monitor
-    std::vector<std::string> arguments;  // more for the server, e.g. {"-extension", "XTEST"}
-    bool access_control = false;         // clients need the cookie of authority()
+    std::vector<VirtualMonitor> monitors;  // empty: the server's own single monitor
+    std::vector<std::string> arguments;    // more for the server, e.g. {"-extension", "XTEST"}
+    bool access_control = false;           // clients need the cookie of authority()
 };
 
 class Xvfb {
@@ -45,7 +45,7 @@ class Xvfb {
     // A cookie file that admits an untrusted client (needs access control).
     Result<std::string> untrusted_authority() const;
     // Replaces the monitors of the screen.
-    Status set_monitors(const std::vector<MonitorSpec>& monitors) const;
+    Status set_monitors(const std::vector<VirtualMonitor>& monitors) const;
     // Runs an X tool against this server and waits for it; its output is discarded.
     Status run(const std::vector<std::string>& command) const;
 
