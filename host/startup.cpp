@@ -9,10 +9,11 @@
 #include "host/headless.hpp"
 #include "host/store.hpp"
 #include "host/trust_file.hpp"
+#include "host/ui/app.hpp"
 #include "net/runtime.hpp"
 #include "net/server.hpp"
 #include "platform-linux/computer_name.hpp"
-#include "platform-linux/headless_ports.hpp"
+#include "platform-linux/desktop_ports.hpp"
 #include "platform-linux/pattern.hpp"
 
 namespace mirravale::host {
@@ -37,6 +38,15 @@ class UnavailablePipeline final : public core::ScreenPipeline {
         return fail("Streaming is not available on this computer yet.");
     }
 };
+
+std::shared_ptr<core::ScreenPipeline> screen_port(const CommandLine& options,
+                                                  const platform::DesktopPorts& desktop) {
+    if (options.test_pattern) {
+        return std::make_shared<platform::TestPatternPipeline>();
+    }
+    (void)desktop;
+    return std::make_shared<UnavailablePipeline>();
+}
 
 core::ServiceConfig fixed_config() {
     return core::ServiceConfig{};
@@ -68,16 +78,13 @@ Status run(const CommandLine& options) {
         return fail(identity.error());
     }
 
+    auto desktop = platform::open_desktop_ports(options.test_pattern);
     core::Ports ports;
-    if (options.test_pattern) {
-        ports.screen = std::make_shared<platform::TestPatternPipeline>();
-    } else {
-        ports.screen = std::make_shared<UnavailablePipeline>();
-    }
-    ports.input = std::make_shared<platform::HeadlessInput>();
-    ports.displays = std::make_shared<platform::HeadlessDisplays>(options.test_pattern);
-    ports.permissions = std::make_shared<platform::HeadlessPermissions>();
-    ports.power = std::make_shared<platform::HeadlessPower>();
+    ports.screen = screen_port(options, desktop);
+    ports.input = desktop.input;
+    ports.displays = desktop.displays;
+    ports.permissions = desktop.permissions;
+    ports.power = desktop.power;
     ports.trust_store = std::make_shared<TrustFile>(directory / TRUSTED_DEVICES_FILE);
 
     core::HostIdentity host{name, *host_id, identity->fingerprint()};
@@ -90,8 +97,11 @@ Status run(const CommandLine& options) {
         return fail(network.error());
     }
     if (!options.headless) {
-        log::get("mirravale")
-            ->info("the desktop interface is not built yet; running in the terminal");
+        auto shown = ui::run_desktop({service, desktop.x11_displays, desktop.x11_permissions});
+        if (shown) {
+            return {};
+        }
+        log::get("mirravale")->warn("{}; running in the terminal", shown.error());
     }
     run_headless(*service);
     return {};
