@@ -6,17 +6,6 @@
 
 namespace mirravale::core {
 
-std::string hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char DIGITS[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(bytes.size() * 2);
-    for (auto b : bytes) {
-        out.push_back(DIGITS[b >> 4]);
-        out.push_back(DIGITS[b & 0x0F]);
-    }
-    return out;
-}
-
 namespace {
 // Cuts the bytes, read as one bit string, into groups of `bits` from the left; the last group
 // is filled with zero bits on the right.

@@ -10,6 +10,8 @@
 
 #include <asio/ip/tcp.hpp>
 
+#include "wire/hex.hpp"
+
 namespace mirravale::core {
 
 struct PairingCode;
@@ -20,8 +22,7 @@ struct HostIdentity {
     std::array<std::uint8_t, 32> fingerprint{};
 };
 
-// Two lowercase hexadecimal digits per byte.
-std::string hex(std::span<const std::uint8_t> bytes);
+using wire::hex;
 // URL-safe Base64 without padding.
 std::string base64url(std::span<const std::uint8_t> bytes);
 // Crockford base-32 of the bytes read as one bit string, the last group filled with zero bits.

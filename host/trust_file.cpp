@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/private_file.hpp"
+#include "wire/hex.hpp"
 
 namespace mirravale::host {
 namespace {
@@ -18,44 +19,6 @@ using Json = nlohmann::json;
 
 constexpr std::array<std::string_view, 5> MEMBERS = {"device_id", "name", "token_hash", "paired_at",
                                                      "last_seen"};
-
-template <std::size_t N>
-std::string to_hex(const std::array<std::uint8_t, N>& bytes) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(2 * N);
-    for (std::uint8_t byte : bytes) {
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0F];
-    }
-    return text;
-}
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-template <std::size_t N>
-bool from_hex(std::string_view text, std::array<std::uint8_t, N>& bytes) {
-    if (text.size() != 2 * N) {
-        return false;
-    }
-    for (std::size_t i = 0; i < N; ++i) {
-        const int high = hex_digit(text[2 * i]);
-        const int low = hex_digit(text[2 * i + 1]);
-        if (high < 0 || low < 0) {
-            return false;
-        }
-        bytes[i] = static_cast<std::uint8_t>(high << 4 | low);
-    }
-    return true;
-}
 
 // Reads input for the parser and remembers how far it got, so errors found in the values can
 // name where they are.
@@ -244,7 +207,7 @@ class Reader final : public nlohmann::json_sax<Json> {
             case 0:
                 if (!text)
                     return refuse("expected a string for " + what);
-                if (!from_hex(*text, current_.device_id)) {
+                if (!wire::from_hex(*text, current_.device_id)) {
                     return refuse("expected hex of the right length");
                 }
                 return true;
@@ -256,7 +219,7 @@ class Reader final : public nlohmann::json_sax<Json> {
             case 2:
                 if (!text)
                     return refuse("expected a string for " + what);
-                if (!from_hex(*text, current_.token_hash)) {
+                if (!wire::from_hex(*text, current_.token_hash)) {
                     return refuse("expected hex of the right length");
                 }
                 return true;
@@ -312,9 +275,9 @@ std::string write_trusted_devices(const std::vector<core::TrustedDevice>& device
     nlohmann::ordered_json list = nlohmann::ordered_json::array();
     for (const auto& device : devices) {
         nlohmann::ordered_json entry;
-        entry["device_id"] = to_hex(device.device_id);
+        entry["device_id"] = wire::hex(device.device_id);
         entry["name"] = device.name;
-        entry["token_hash"] = to_hex(device.token_hash);
+        entry["token_hash"] = wire::hex(device.token_hash);
         entry["paired_at"] = device.paired_at;
         entry["last_seen"] = device.last_seen;
         list.push_back(std::move(entry));
