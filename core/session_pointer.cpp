@@ -1,24 +1,13 @@
 // Pointer messages become positions on the displays; the pointer is reported back to the phone.
 
-#include <algorithm>
-
+#include "core/geometry.hpp"
+#include "core/policy.hpp"
 #include "core/session_state.hpp"
 
 namespace mirravale::core::session {
 
 std::optional<Display> Session::target_display() const {
-    if (display_) {
-        return display_;
-    }
-    for (const auto& d : displays_) {
-        if (d.main) {
-            return d;
-        }
-    }
-    if (!displays_.empty()) {
-        return displays_.front();
-    }
-    return std::nullopt;
+    return pointer_display(displays_, display_);
 }
 
 void Session::move_pointer(Point point) {
@@ -31,10 +20,7 @@ asio::awaitable<void> Session::pointer_absolute(float x, float y) {
     if (!target) {
         co_return;
     }
-    const auto& f = target->frame;
-    const Point point{f.x + std::clamp(double(x), 0.0, 1.0) * f.width,
-                      f.y + std::clamp(double(y), 0.0, 1.0) * f.height};
-    move_pointer(f.clamp(point));
+    move_pointer(absolute_point(target->frame, x, y));
 }
 
 asio::awaitable<void> Session::pointer_relative(float dx, float dy) {
@@ -49,8 +35,8 @@ asio::awaitable<void> Session::pointer_relative(float dx, float dy) {
     } else if (auto cursor = service_->ports().input->cursor_position()) {
         base = *cursor;
     }
-    const Point point{base.x + dx * f.width, base.y + dy * f.height};
-    const auto neighbour = neighbour_at(point);
+    const Point point = relative_point(base, f, dx, dy);
+    const auto neighbour = neighbour_at(displays_, display_, follow_, point);
     if (!neighbour) {
         move_pointer(f.clamp(point));
         co_return;
@@ -69,22 +55,6 @@ asio::awaitable<void> Session::pointer_relative(float dx, float dy) {
     }
 }
 
-std::optional<Display> Session::neighbour_at(Point point) const {
-    if (!follow_) {
-        return std::nullopt;
-    }
-    const auto current = target_display();
-    if (!current || current->frame.contains(point)) {
-        return std::nullopt;
-    }
-    for (const auto& d : displays_) {
-        if (d.id != current->id && d.frame.contains(point)) {
-            return d;
-        }
-    }
-    return std::nullopt;
-}
-
 void Session::send_cursor() {
     if (!display_) {
         return;
@@ -93,13 +63,7 @@ void Session::send_cursor() {
     if (!position) {
         return;
     }
-    const auto& f = display_->frame;
-    CursorReport report;
-    if (f.width > 0 && f.height > 0) {
-        report.x = std::clamp(static_cast<float>((position->x - f.x) / f.width), 0.0f, 1.0f);
-        report.y = std::clamp(static_cast<float>((position->y - f.y) / f.height), 0.0f, 1.0f);
-        report.inside = f.contains(*position);
-    }
+    const auto report = cursor_report(display_->frame, *position);
     if (last_cursor_ == report) {
         return;
     }

@@ -30,13 +30,6 @@ struct SentFormat {
     friend bool operator==(const SentFormat&, const SentFormat&) = default;
 };
 
-struct CursorReport {
-    float x = 0;
-    float y = 0;
-    bool inside = false;
-    friend bool operator==(const CursorReport&, const CursorReport&) = default;
-};
-
 class Session {
   public:
     Session(std::shared_ptr<HostService> service, std::shared_ptr<OutboundChannel> outbound,
@@ -55,7 +48,6 @@ class Session {
 
     asio::awaitable<void> pointer_absolute(float x, float y);
     asio::awaitable<void> pointer_relative(float dx, float dy);
-    std::optional<Display> neighbour_at(Point point) const;
     void send_cursor();
     void set_follow(bool enabled) { follow_ = enabled; }
 

@@ -95,7 +95,6 @@ asio::awaitable<void> Session::start_stream(const wire::client::StreamRequest& r
 
     pipeline_.reset();
     ++generation_;
-    gate_->close();
     gate_ = FrameGate::successor(*gate_, frame_counter_);
     forget_stream_format();
     fps_ = plan.fps;
