@@ -7,19 +7,27 @@
 //   mirravale-phone [--state FILE] login         log in again with the stored token
 //   mirravale-phone [--state FILE] ping          log in and measure one round trip
 //   mirravale-phone [--state FILE] displays      log in and list the host's displays
-//   mirravale-phone [--state FILE] stream [--seconds N] [--out FILE.h264] [--size WxH]
-//                                         [--fps N] [--display ID] [--no-ack]
+//   mirravale-phone [--state FILE] stream [--seconds N] [--frames N] [--out FILE.h264]
+//                                         [--size WxH] [--fps N] [--display ID] [--no-ack]
+//                                         [--cursors] [--follow] [--keyframe-after N]
+//                                         [--resize-after N WxH] [--select-after N ID]
+//                                         [--point-after N X Y] [--move-after N DX DY]
+//                                         stream, and send requests or input once N frames
+//                                         have arrived; one line per event
+//   mirravale-phone [--state FILE] move DX DY | point X Y | follow [on|off] | select ID
+//                                         one input message or stream request in a session
+//                                         of its own
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tools/phone/client.hpp"
 #include "tools/phone/link.hpp"
+#include "tools/phone/stream.hpp"
 
 namespace {
 
@@ -146,98 +154,58 @@ int pair(const std::string& state_path, const std::string& url) {
     return 0;
 }
 
-int stream(phone::Client& client, const std::map<std::string, std::string>& options) {
-    const auto option = [&](const char* key, const char* fallback) {
-        const auto it = options.find(key);
-        return it == options.end() ? std::string(fallback) : it->second;
-    };
-    const double seconds = std::stod(option("--seconds", "5"));
-    unsigned width = 0, height = 0;
-    std::sscanf(option("--size", "0x0").c_str(), "%ux%u", &width, &height);
-    const bool ack = !options.contains("--no-ack");
-    wire::client::StreamRequest request{
-        static_cast<std::uint32_t>(std::stoul(option("--display", "0"))),
-        static_cast<std::uint16_t>(width),
-        static_cast<std::uint16_t>(height),
-        static_cast<std::uint8_t>(std::stoul(option("--fps", "30"))),
-        0,
-        wire::Codec::H264};
-    if (auto sent = client.send({request}); !sent)
+// One message in a session of its own, then a round trip, so the host has handled it when the
+// tool ends. A stream request waits for the stream's format instead.
+int send_one(phone::Client& client, const wire::ClientMessage& message) {
+    if (auto sent = client.send(message); !sent)
         return failed(sent.error());
-    std::FILE* out = nullptr;
-    if (options.contains("--out")) {
-        out = std::fopen(options.at("--out").c_str(), "wb");
-        if (!out)
-            return failed("cannot write " + options.at("--out"));
-    }
-    static constexpr std::uint8_t START[] = {0, 0, 0, 1};
-    std::uint64_t frames = 0, keyframes = 0, bytes = 0, formats = 0;
-    std::vector<double> gaps;
-    const auto start = Clock::now();
-    auto last = start;
-    auto next_ping = start;
-    while (Clock::now() - start < std::chrono::duration<double>(seconds)) {
-        if (Clock::now() >= next_ping) {  // keeps the session from going quiet without acks
-            (void)client.send({wire::client::Ping{frames}});  // a failure shows on the next read
-            next_ping = Clock::now() + std::chrono::seconds(2);
-        }
-        auto message = client.receive(std::chrono::milliseconds(500));
-        if (!message) {
-            if (message.error() == "no message from the host in time")
-                continue;
-            return failed(message.error());
-        }
-        if (auto* format = std::get_if<wire::host::StreamFormat>(&message->message)) {
-            ++formats;
+    std::printf("sent %s\n", phone::describe(message).c_str());
+    const bool streams = std::holds_alternative<wire::client::StreamRequest>(message.message);
+    if (!streams)
+        (void)client.send({wire::client::Ping{7}});
+    for (;;) {
+        auto answer = client.receive();
+        if (!answer)
+            return failed(answer.error());
+        if (auto* format = std::get_if<wire::host::StreamFormat>(&answer->message)) {
             std::printf("format %ux%u display %u fps %u\n", format->width, format->height,
                         format->display_id, format->fps);
-            if (out) {
-                for (const auto& set : format->parameter_sets) {
-                    std::fwrite(START, 1, 4, out);
-                    std::fwrite(set.data(), 1, set.size(), out);
-                }
-            }
-        } else if (auto* frame = std::get_if<wire::host::VideoFrame>(&message->message)) {
-            const auto now = Clock::now();
-            if (frames > 0)
-                gaps.push_back(std::chrono::duration<double, std::milli>(now - last).count());
-            last = now;
-            ++frames;
-            keyframes += frame->keyframe;
-            bytes += frame->data->size();
-            if (out) {
-                // Each NAL unit's 4-byte length becomes a start code.
-                const auto& data = *frame->data;
-                for (std::size_t at = 0; at + 4 <= data.size();) {
-                    const std::size_t n = (std::size_t{data[at]} << 24) | (data[at + 1] << 16) |
-                                          (data[at + 2] << 8) | data[at + 3];
-                    std::fwrite(START, 1, 4, out);
-                    std::fwrite(data.data() + at + 4, 1, std::min(n, data.size() - at - 4), out);
-                    at += 4 + n;
-                }
-            }
-            std::printf("frame %u%s\n", frame->seq, frame->keyframe ? " key" : "");
-            if (ack)
-                (void)client.send({wire::client::FrameAck{frame->seq}});
-        } else if (auto* goodbye = std::get_if<wire::host::Goodbye>(&message->message)) {
+            if (streams)
+                break;
+        } else if (std::holds_alternative<wire::host::Pong>(answer->message) && !streams) {
+            break;
+        } else if (auto* goodbye = std::get_if<wire::host::Goodbye>(&answer->message)) {
             return failed("the host said goodbye: " + goodbye->message);
         }
     }
-    if (out)
-        std::fclose(out);
-    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    std::sort(gaps.begin(), gaps.end());
-    const auto pct = [&](double p) {
-        return gaps.empty() ? 0.0 : gaps[std::size_t(p * (gaps.size() - 1))];
-    };
-    std::printf(
-        "frames %llu keyframes %llu formats %llu bytes %llu fps %.1f gap_ms p50 %.1f p99 %.1f max "
-        "%.1f\n",
-        (unsigned long long)frames, (unsigned long long)keyframes, (unsigned long long)formats,
-        (unsigned long long)bytes, frames / elapsed, pct(0.5), pct(0.99),
-        gaps.empty() ? 0.0 : gaps.back());
     (void)client.send({wire::client::Goodbye{wire::GoodbyeReason::Normal}});
     return 0;
+}
+
+// The message of an input command (`move DX DY`, `point X Y`, `follow [on|off]`, `select ID`).
+Result<wire::ClientMessage> input_message(const std::vector<std::string>& args) {
+    const auto& command = args[0];
+    // The stream options' parser checks the numbers.
+    if ((command == "move" || command == "point") && args.size() == 3) {
+        auto options = phone::parse_stream_options(
+            {command == "move" ? "--move-after" : "--point-after", "0", args[1], args[2]});
+        if (!options)
+            return fail(options.error());
+        return options->actions.front().message;
+    }
+    if (command == "follow" && args.size() <= 2) {
+        if (args.size() == 2 && args[1] != "on" && args[1] != "off")
+            return fail("follow takes on or off");
+        return wire::ClientMessage{
+            wire::client::FollowPointer{args.size() == 1 || args[1] == "on"}};
+    }
+    if (command == "select" && args.size() == 2) {
+        auto options = phone::parse_stream_options({"--display", args[1]});
+        if (!options)
+            return fail(options.error());
+        return wire::ClientMessage{options->request};
+    }
+    return fail("usage: move DX DY | point X Y | follow [on|off] | select ID");
 }
 
 }  // namespace
@@ -256,8 +224,10 @@ int main(int argc, char** argv) {
     if (args.empty()) {
         std::fputs(
             "usage: mirravale-phone [--state FILE] pair LINK | login | ping | displays | "
-            "stream [--seconds N] [--out FILE.h264] [--size WxH] [--fps N] [--display ID] "
-            "[--no-ack]\n",
+            "stream [--seconds N] [--frames N] [--out FILE.h264] [--size WxH] [--fps N] "
+            "[--display ID] [--no-ack] [--cursors] [--follow] [--keyframe-after N] "
+            "[--resize-after N WxH] [--select-after N ID] [--point-after N X Y] "
+            "[--move-after N DX DY] | move DX DY | point X Y | follow [on|off] | select ID\n",
             stderr);
         return 2;
     }
@@ -266,6 +236,18 @@ int main(int argc, char** argv) {
         if (args.size() != 2)
             return failed("pair takes the pairing link");
         return pair(state_path, args[1]);
+    }
+    // Words are checked before the host sees a connection.
+    Result<phone::StreamOptions> options = phone::StreamOptions{};
+    if (command == "stream")
+        options = phone::parse_stream_options({args.begin() + 1, args.end()});
+    if (!options)
+        return failed(options.error());
+    Result<wire::ClientMessage> input = fail("");
+    if (command == "move" || command == "point" || command == "follow" || command == "select") {
+        input = input_message(args);
+        if (!input)
+            return failed(input.error());
     }
     auto session = log_in_stored(state_path);
     if (!session)
@@ -288,16 +270,9 @@ int main(int argc, char** argv) {
         std::printf("pong in %.3f ms\n",
                     std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
     } else if (command == "stream") {
-        std::map<std::string, std::string> options;
-        for (std::size_t i = 1; i < args.size(); ++i) {
-            if (args[i] == "--no-ack") {
-                options[args[i]] = "";
-            } else if (i + 1 < args.size()) {
-                options[args[i]] = args[i + 1];
-                ++i;
-            }
-        }
-        return stream(*client, options);
+        return phone::stream(*client, *options);
+    } else if (input) {
+        return send_one(*client, *input);
     } else {
         return failed("unknown command " + command);
     }
