@@ -1,0 +1,450 @@
+#include "platform-linux/capture_source.hpp"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <X11/extensions/Xdamage.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/Xrandr.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+// Xlib names its return code type with a macro that would hide this project's own.
+#undef Status
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include <libyuv/scale_argb.h>
+
+namespace mirravale::platform {
+namespace {
+
+// Xlib ends the process when any connection breaks, unless the global handler returns and the
+// connection has an exit handler of its own. Only the capture's connections are allowed to
+// survive; every other connection keeps the old behaviour.
+std::mutex survivors_mutex;
+std::vector<Display*> survivors;
+XIOErrorHandler previous_io_handler = nullptr;
+
+int on_io_error(Display* d) {
+    {
+        std::lock_guard lock(survivors_mutex);
+        if (std::find(survivors.begin(), survivors.end(), d) != survivors.end()) {
+            return 0;
+        }
+    }
+    return previous_io_handler != nullptr ? previous_io_handler(d) : 0;
+}
+
+void on_connection_lost(Display*, void* flag) {
+    static_cast<std::atomic<bool>*>(flag)->store(true);
+}
+
+void survive_loss(Display* d, std::atomic<bool>* flag) {
+    static std::once_flag installed;
+    std::call_once(installed, [] { previous_io_handler = XSetIOErrorHandler(on_io_error); });
+    {
+        std::lock_guard lock(survivors_mutex);
+        survivors.push_back(d);
+    }
+    XSetIOErrorExitHandler(d, on_connection_lost, flag);
+}
+
+void forget_survivor(Display* d) {
+    std::lock_guard lock(survivors_mutex);
+    survivors.erase(std::remove(survivors.begin(), survivors.end(), d), survivors.end());
+}
+
+std::uint8_t blend(std::uint8_t over, std::uint8_t under, std::uint32_t transparency) {
+    return static_cast<std::uint8_t>(
+        std::min<std::uint32_t>(255, over + (under * transparency + 127) / 255));
+}
+
+}  // namespace
+
+bool Region::intersects(const Region& other) const {
+    return !intersection(other).empty();
+}
+
+Region Region::intersection(const Region& other) const {
+    const int left = std::max(x, other.x);
+    const int top = std::max(y, other.y);
+    const int right = std::min(x + width, other.x + other.width);
+    const int bottom = std::min(y + height, other.y + other.height);
+    if (right <= left || bottom <= top) {
+        return Region{left, top, 0, 0};
+    }
+    return Region{left, top, right - left, bottom - top};
+}
+
+std::vector<std::uint32_t> cursor_pixels(const unsigned long* pixels, std::size_t count) {
+    std::vector<std::uint32_t> out(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        out[i] = static_cast<std::uint32_t>(pixels[i] & 0xFFFFFFFFu);
+    }
+    return out;
+}
+
+void composite_cursor(std::uint8_t* bgra, std::size_t stride, int width, int height,
+                      const CursorImage& cursor, int left, int top) {
+    const int x0 = std::max(0, left);
+    const int y0 = std::max(0, top);
+    const int x1 = std::min(width, left + cursor.width);
+    const int y1 = std::min(height, top + cursor.height);
+    for (int y = y0; y < y1; ++y) {
+        std::uint8_t* row = bgra + static_cast<std::size_t>(y) * stride;
+        const std::uint32_t* source =
+            cursor.pixels.data() + static_cast<std::size_t>(y - top) * cursor.width;
+        for (int x = x0; x < x1; ++x) {
+            const std::uint32_t p = source[x - left];
+            const std::uint32_t alpha = p >> 24;
+            if (alpha == 0 && (p & 0xFFFFFFu) == 0) {
+                continue;
+            }
+            std::uint8_t* pixel = row + 4 * x;
+            // Premultiplied: the cursor's colour is added to what shows through it.
+            const std::uint32_t transparency = 255 - alpha;
+            pixel[0] = blend(static_cast<std::uint8_t>(p), pixel[0], transparency);
+            pixel[1] = blend(static_cast<std::uint8_t>(p >> 8), pixel[1], transparency);
+            pixel[2] = blend(static_cast<std::uint8_t>(p >> 16), pixel[2], transparency);
+        }
+    }
+}
+
+Region cursor_area(const CursorImage& cursor, int x, int y) {
+    return Region{x - cursor.xhot, y - cursor.yhot, cursor.width, cursor.height};
+}
+
+struct CaptureSource::Native {
+    Display* display = nullptr;
+    Window root = 0;
+    Visual* visual = nullptr;
+    int depth = 0;
+    int damage_event = 0;
+    int fixes_event = 0;
+    Damage damage = 0;
+    XserverRegion parts = 0;
+    bool shm = false;
+    XShmSegmentInfo segment{};
+    XImage* image = nullptr;  // the shared-memory picture, of the last size grabbed
+};
+
+Result<std::unique_ptr<CaptureSource>> CaptureSource::open(const std::string& display) {
+    auto connection = X11Connection::open(display);
+    if (!connection) {
+        return fail(connection.error());
+    }
+    std::unique_ptr<CaptureSource> source(new CaptureSource());
+    source->connection_ = std::move(*connection);
+    source->native_ = std::make_unique<Native>();
+    auto ready = source->connection_->with([&](Display* d) { return source->setup(d); });
+    if (!ready) {
+        return fail(ready.error());
+    }
+    return source;
+}
+
+Status CaptureSource::setup(Display* d) {
+    Native& n = *native_;
+    n.display = d;
+    survive_loss(d, &lost_);
+    const int screen = DefaultScreen(d);
+    n.root = RootWindow(d, screen);
+    n.visual = DefaultVisual(d, screen);
+    n.depth = DefaultDepth(d, screen);
+    // Pictures are read as 32-bit little-endian BGRX, the layout the encoder converts from.
+    if ((n.depth != 24 && n.depth != 32) || n.visual->red_mask != 0xFF0000 ||
+        n.visual->green_mask != 0xFF00 || n.visual->blue_mask != 0xFF ||
+        ImageByteOrder(d) != LSBFirst) {
+        return fail(std::string("the screen's pixel format cannot be captured"));
+    }
+    int error_base = 0;
+    int major = 0;
+    int minor = 0;
+    if (!XDamageQueryExtension(d, &n.damage_event, &error_base) ||
+        !XDamageQueryVersion(d, &major, &minor)) {
+        return fail(std::string("the display server offers no damage reports"));
+    }
+    major = 2;
+    minor = 0;
+    if (!XFixesQueryExtension(d, &n.fixes_event, &error_base) ||
+        !XFixesQueryVersion(d, &major, &minor) || major < 2) {
+        return fail(std::string("the display server offers no cursor images"));
+    }
+    int shm_major = 0;
+    int shm_minor = 0;
+    Bool pixmaps = False;
+    n.shm = XShmQueryVersion(d, &shm_major, &shm_minor, &pixmaps) == True;
+    const int error = trap_errors(d, [&] {
+        n.damage = XDamageCreate(d, n.root, XDamageReportNonEmpty);
+        n.parts = XFixesCreateRegion(d, nullptr, 0);
+        XFixesSelectCursorInput(d, n.root, XFixesDisplayCursorNotifyMask);
+    });
+    if (error != 0 || lost()) {
+        return fail(std::string("the display server refused to report changes"));
+    }
+    read_cursor(d);
+    return {};
+}
+
+CaptureSource::~CaptureSource() {
+    if (!connection_) {
+        return;
+    }
+    Display* d = native_->display;
+    if (d != nullptr && !lost()) {
+        connection_->with([&](Display* display) {
+            release_image(display);
+            if (native_->damage != 0) {
+                XDamageDestroy(display, native_->damage);
+            }
+            if (native_->parts != 0) {
+                XFixesDestroyRegion(display, native_->parts);
+            }
+        });
+    } else if (d != nullptr) {
+        connection_->with([&](Display* display) { release_image(display); });
+    }
+    connection_.reset();
+    if (d != nullptr) {
+        forget_survivor(d);
+    }
+}
+
+int CaptureSource::descriptor() {
+    return connection_->with([](Display* d) { return ConnectionNumber(d); });
+}
+
+CaptureSource::News CaptureSource::read_events() {
+    return connection_->with([&](Display* d) {
+        News news;
+        while (!lost() && XPending(d) > 0) {
+            XEvent event;
+            XNextEvent(d, &event);
+            if (event.type == native_->damage_event + XDamageNotify) {
+                news.damage = true;
+            } else if (event.type == native_->fixes_event + XFixesCursorNotify) {
+                news.cursor_shape = true;
+            }
+        }
+        if (news.cursor_shape) {
+            read_cursor(d);
+        }
+        return news;
+    });
+}
+
+bool CaptureSource::flush() {
+    return connection_->with([&](Display* d) {
+        XFlush(d);
+        return XQLength(d) > 0;
+    });
+}
+
+bool CaptureSource::take_damage(const Region& region) {
+    return connection_->with([&](Display* d) {
+        XDamageSubtract(d, native_->damage, None, native_->parts);
+        int count = 0;
+        XRectangle bounds{};
+        XRectangle* rects = XFixesFetchRegionAndBounds(d, native_->parts, &count, &bounds);
+        bool touched = false;
+        for (int i = 0; i < count && !touched; ++i) {
+            touched =
+                region.intersects(Region{rects[i].x, rects[i].y, rects[i].width, rects[i].height});
+        }
+        if (rects != nullptr) {
+            XFree(rects);
+        }
+        return touched;
+    });
+}
+
+std::optional<PointerPosition> CaptureSource::pointer() {
+    return connection_->with([&](Display* d) -> std::optional<PointerPosition> {
+        Window root_return = 0;
+        Window child = 0;
+        int x = 0;
+        int y = 0;
+        int wx = 0;
+        int wy = 0;
+        unsigned mask = 0;
+        if (!XQueryPointer(d, native_->root, &root_return, &child, &x, &y, &wx, &wy, &mask) ||
+            lost()) {
+            return std::nullopt;  // on another screen of the server, or gone
+        }
+        return PointerPosition{x, y};
+    });
+}
+
+void CaptureSource::read_cursor(Display* d) {
+    XFixesCursorImage* image = XFixesGetCursorImage(d);
+    if (image == nullptr) {
+        cursor_ = CursorImage{};
+        return;
+    }
+    cursor_.width = image->width;
+    cursor_.height = image->height;
+    cursor_.xhot = image->xhot;
+    cursor_.yhot = image->yhot;
+    cursor_.serial = image->cursor_serial;
+    cursor_.pixels =
+        cursor_pixels(image->pixels, static_cast<std::size_t>(image->width) * image->height);
+    XFree(image);
+}
+
+std::optional<std::vector<MonitorArea>> CaptureSource::monitors() {
+    return connection_->with([&](Display* d) -> std::optional<std::vector<MonitorArea>> {
+        int event_base = 0;
+        int error_base = 0;
+        int major = 0;
+        int minor = 0;
+        if (!XRRQueryExtension(d, &event_base, &error_base) ||
+            !XRRQueryVersion(d, &major, &minor) || (major == 1 && minor < 5) || lost()) {
+            return std::nullopt;
+        }
+        int count = 0;
+        XRRMonitorInfo* list = XRRGetMonitors(d, native_->root, True, &count);
+        std::vector<MonitorArea> areas;
+        for (int i = 0; i < count; ++i) {
+            areas.push_back(MonitorArea{
+                list[i].name, Region{list[i].x, list[i].y, list[i].width, list[i].height}});
+        }
+        if (list != nullptr) {
+            XRRFreeMonitors(list);
+        }
+        if (lost()) {
+            return std::nullopt;
+        }
+        return areas;
+    });
+}
+
+Region CaptureSource::root() {
+    return connection_->with([&](Display* d) {
+        Window root_return = 0;
+        int x = 0;
+        int y = 0;
+        unsigned width = 0;
+        unsigned height = 0;
+        unsigned border = 0;
+        unsigned depth = 0;
+        if (!XGetGeometry(d, native_->root, &root_return, &x, &y, &width, &height, &border,
+                          &depth)) {
+            return Region{};
+        }
+        return Region{0, 0, static_cast<int>(width), static_cast<int>(height)};
+    });
+}
+
+void CaptureSource::release_image(Display* d) {
+    Native& n = *native_;
+    if (n.image == nullptr) {
+        return;
+    }
+    if (!lost()) {
+        XShmDetach(d, &n.segment);
+        XSync(d, False);
+    }
+    n.image->data = nullptr;  // the segment's memory is not Xlib's to free
+    XDestroyImage(n.image);
+    n.image = nullptr;
+    shmdt(n.segment.shmaddr);
+    n.segment = XShmSegmentInfo{};
+}
+
+Status CaptureSource::ensure_image(Display* d, int width, int height) {
+    Native& n = *native_;
+    if (n.image != nullptr && n.image->width == width && n.image->height == height) {
+        return {};
+    }
+    release_image(d);
+    XShmSegmentInfo segment{};
+    XImage* image =
+        XShmCreateImage(d, n.visual, static_cast<unsigned>(n.depth), ZPixmap, nullptr, &segment,
+                        static_cast<unsigned>(width), static_cast<unsigned>(height));
+    if (image == nullptr) {
+        return fail(std::string("no shared picture"));
+    }
+    segment.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(image->bytes_per_line) * height,
+                           IPC_CREAT | 0600);
+    if (segment.shmid < 0) {
+        XDestroyImage(image);
+        return fail(std::string("no shared memory: ") + std::strerror(errno));
+    }
+    void* address = shmat(segment.shmid, nullptr, 0);
+    if (address == reinterpret_cast<void*>(-1)) {
+        shmctl(segment.shmid, IPC_RMID, nullptr);
+        XDestroyImage(image);
+        return fail(std::string("no shared memory: ") + std::strerror(errno));
+    }
+    segment.shmaddr = image->data = static_cast<char*>(address);
+    segment.readOnly = False;
+    const int error = trap_errors(d, [&] { XShmAttach(d, &segment); });
+    // Marked for removal at once: the segment goes when both sides have let go, even if this
+    // process dies.
+    shmctl(segment.shmid, IPC_RMID, nullptr);
+    if (error != 0 || lost()) {
+        image->data = nullptr;
+        XDestroyImage(image);
+        shmdt(address);
+        return fail(std::string("the display server cannot share memory with this process"));
+    }
+    n.image = image;
+    n.segment = segment;
+    return {};
+}
+
+Status CaptureSource::grab(const Region& region, std::optional<PointerPosition> pointer,
+                           Picture& out) {
+    return connection_->with([&](Display* d) -> Status {
+        Native& n = *native_;
+        if (lost()) {
+            return fail(std::string("the display server closed the connection"));
+        }
+        if (n.shm && !ensure_image(d, region.width, region.height)) {
+            n.shm = false;  // a server on another machine shares no memory: read it plainly
+        }
+        XImage* image = nullptr;
+        if (n.shm) {
+            if (XShmGetImage(d, n.root, n.image, region.x, region.y, AllPlanes)) {
+                image = n.image;
+            }
+        } else {
+            image = XGetImage(d, n.root, region.x, region.y, static_cast<unsigned>(region.width),
+                              static_cast<unsigned>(region.height), AllPlanes, ZPixmap);
+        }
+        if (image == nullptr || image->bits_per_pixel != 32) {
+            if (image != nullptr && image != n.image) {
+                XDestroyImage(image);
+            }
+            return fail(std::string(lost() ? "the display server closed the connection"
+                                           : "the screen could not be read"));
+        }
+        auto* pixels = reinterpret_cast<std::uint8_t*>(image->data);
+        const auto stride = static_cast<std::size_t>(image->bytes_per_line);
+        if (pointer && !cursor_.pixels.empty()) {
+            const Region drawn = cursor_area(cursor_, pointer->x, pointer->y);
+            composite_cursor(pixels, stride, region.width, region.height, cursor_,
+                             drawn.x - region.x, drawn.y - region.y);
+        }
+        if (static_cast<int>(out.width()) == region.width &&
+            static_cast<int>(out.height()) == region.height) {
+            const auto row = static_cast<std::size_t>(region.width) * 4;
+            for (std::uint32_t y = 0; y < out.height(); ++y) {
+                std::memcpy(out.row(y), pixels + y * stride, row);
+            }
+        } else {
+            libyuv::ARGBScale(pixels, static_cast<int>(stride), region.width, region.height,
+                              out.data(), static_cast<int>(out.stride()),
+                              static_cast<int>(out.width()), static_cast<int>(out.height()),
+                              libyuv::kFilterBilinear);
+        }
+        if (image != n.image) {
+            XDestroyImage(image);
+        }
+        return {};
+    });
+}
+
+}  // namespace mirravale::platform
