@@ -114,6 +114,9 @@ class Worker {
             return fail(CaptureStartFailure{std::string(MONITOR_GONE), true});
         }
         pointer_ = source_->pointer();
+        // A new damage report starts out with the whole screen damaged; the first picture
+        // covers that.
+        source_->take_damage(region_);
         const auto now = Clock::now();
         if (auto first = capture(now); !first) {
             return fail(CaptureStartFailure{first.error(), true});

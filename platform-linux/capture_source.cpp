@@ -359,12 +359,14 @@ Status CaptureSource::ensure_image(Display* d, int width, int height) {
         return {};
     }
     release_image(d);
-    XShmSegmentInfo segment{};
+    // The image keeps a pointer to its segment's description: it must live as long as it.
+    XShmSegmentInfo& segment = n.segment;
+    segment = XShmSegmentInfo{};
     XImage* image =
         XShmCreateImage(d, n.visual, static_cast<unsigned>(n.depth), ZPixmap, nullptr, &segment,
                         static_cast<unsigned>(width), static_cast<unsigned>(height));
     if (image == nullptr) {
-        return fail(std::string("no shared picture"));
+        return fail("no shared picture");
     }
     segment.shmid = shmget(IPC_PRIVATE, static_cast<std::size_t>(image->bytes_per_line) * height,
                            IPC_CREAT | 0600);
@@ -388,10 +390,9 @@ Status CaptureSource::ensure_image(Display* d, int width, int height) {
         image->data = nullptr;
         XDestroyImage(image);
         shmdt(address);
-        return fail(std::string("the display server cannot share memory with this process"));
+        return fail("the display server cannot share memory with this process");
     }
     n.image = image;
-    n.segment = segment;
     return {};
 }
 

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <future>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <variant>
 #include <vector>
@@ -184,6 +187,386 @@ TEST(ContentCache, ChoosesTheNamedDisplayElseTheFirst) {
     ASSERT_FALSE(none);
     EXPECT_EQ(none.error(), "ScreenCaptureKit lists no display");
     EXPECT_EQ(CAPTURE_NOT_PERMITTED.size(), 190U);
+}
+
+// ---- Against a private X server ----------------------------------------------------------------
+
+using testing::XvfbTest;
+
+constexpr Bgr RED{0, 0, 255};
+constexpr Bgr GREEN{0, 255, 0};
+constexpr Bgr BLUE{255, 0, 0};
+constexpr Bgr WHITE{255, 255, 255};
+constexpr Bgr YELLOW{0, 255, 255};
+constexpr Bgr GREY{90, 90, 90};
+constexpr int CURSOR_SIZE = 16;
+
+Bgr pattern(int x, int y) {
+    return {static_cast<std::uint8_t>(x * 7 ^ y), static_cast<std::uint8_t>(y * 3 + x),
+            static_cast<std::uint8_t>((x + y) * 5)};
+}
+
+unsigned long pixel_of(Bgr c) {
+    return (static_cast<unsigned long>(c[2]) << 16) | (static_cast<unsigned long>(c[1]) << 8) |
+           c[0];
+}
+
+// An X client of its own: paints the root window and moves the pointer, as a user's programs
+// would; every call returns once the server has done it.
+class Painter {
+  public:
+    explicit Painter(const std::string& display) : d_(XOpenDisplay(display.c_str())) {}
+    ~Painter() {
+        if (cursor_ != 0) {
+            XFreeCursor(d_, cursor_);
+        }
+        XCloseDisplay(d_);
+    }
+    bool ok() const { return d_ != nullptr; }
+
+    void paint(int x, int y, int width, int height, const std::function<Bgr(int, int)>& colour) {
+        auto* data = static_cast<char*>(std::malloc(static_cast<std::size_t>(width) * height * 4));
+        XImage* image =
+            XCreateImage(d_, DefaultVisual(d_, 0), 24, ZPixmap, 0, data,
+                         static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
+        for (int row = 0; row < height; ++row) {
+            for (int col = 0; col < width; ++col) {
+                XPutPixel(image, col, row, pixel_of(colour(x + col, y + row)));
+            }
+        }
+        XPutImage(d_, root(), DefaultGC(d_, 0), image, 0, 0, x, y, static_cast<unsigned>(width),
+                  static_cast<unsigned>(height));
+        XDestroyImage(image);
+        XSync(d_, False);
+    }
+
+    void fill(int x, int y, int width, int height, Bgr colour) {
+        XSetForeground(d_, DefaultGC(d_, 0), pixel_of(colour));
+        XFillRectangle(d_, root(), DefaultGC(d_, 0), x, y, static_cast<unsigned>(width),
+                       static_cast<unsigned>(height));
+        XSync(d_, False);
+    }
+
+    // A square cursor of one colour, its hot spot at the top-left corner.
+    void solid_cursor(Bgr colour) {
+        const Pixmap shape = XCreatePixmap(d_, root(), CURSOR_SIZE, CURSOR_SIZE, 1);
+        GC gc = XCreateGC(d_, shape, 0, nullptr);
+        XSetForeground(d_, gc, 1);
+        XFillRectangle(d_, shape, gc, 0, 0, CURSOR_SIZE, CURSOR_SIZE);
+        XColor fg{};
+        fg.red = static_cast<unsigned short>(colour[2] * 257);
+        fg.green = static_cast<unsigned short>(colour[1] * 257);
+        fg.blue = static_cast<unsigned short>(colour[0] * 257);
+        XColor bg{};
+        cursor_ = XCreatePixmapCursor(d_, shape, shape, &fg, &bg, 0, 0);
+        XDefineCursor(d_, root(), cursor_);
+        XFreeGC(d_, gc);
+        XFreePixmap(d_, shape);
+        XSync(d_, False);
+    }
+
+    void move_pointer(int x, int y) {
+        XWarpPointer(d_, None, root(), 0, 0, 0, 0, x, y);
+        XSync(d_, False);
+    }
+
+  private:
+    Window root() { return DefaultRootWindow(d_); }
+    Display* d_;
+    Cursor cursor_ = 0;
+};
+
+// Pictures as the capture hands them on, and the ends it reports.
+struct Received {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<PictureRef> pictures;
+    std::vector<std::string> ends;
+
+    PictureSink picture_sink() {
+        return [this](PictureRef picture, std::uint64_t) {
+            std::lock_guard lock(mutex);
+            pictures.push_back(std::move(picture));
+            changed.notify_all();
+        };
+    }
+    EndSink end_sink() {
+        return [this](const std::string& text) {
+            std::lock_guard lock(mutex);
+            ends.push_back(text);
+            changed.notify_all();
+        };
+    }
+    // The first picture from index `from` on that `shows` accepts; null when none comes.
+    PictureRef wait_for(std::size_t from, const std::function<bool(const Picture&)>& shows) {
+        std::unique_lock lock(mutex);
+        PictureRef found;
+        changed.wait_for(lock, PATIENCE, [&] {
+            for (std::size_t i = from; i < pictures.size(); ++i) {
+                if (shows(*pictures[i])) {
+                    found = pictures[i];
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+    std::size_t count() {
+        std::lock_guard lock(mutex);
+        return pictures.size();
+    }
+};
+
+class CaptureOnX11 : public XvfbTest {
+  protected:
+    const std::string& display() { return server().display(); }
+    core::Display monitor_at(double x) {
+        auto monitors = query_monitors(display());
+        EXPECT_TRUE(monitors) << monitors.error();
+        for (const auto& m : *monitors) {
+            if (m.frame.x == x) {
+                return m;
+            }
+        }
+        ADD_FAILURE() << "no monitor at x=" << x;
+        return core::Display{};
+    }
+};
+
+TEST_F(CaptureOnX11, CapturesTheSecondMonitorAsDrawnWithTheCursorInIt) {
+    Painter painter(display());
+    ASSERT_TRUE(painter.ok());
+    painter.paint(1920, 0, 1920, 1080, pattern);
+    painter.solid_cursor(RED);
+    painter.move_pointer(1920 + 300, 200);
+
+    Received received;
+    auto loop = CaptureLoop::start(display(), monitor_at(1920), {1920, 1080, 60},
+                                   received.picture_sink(), received.end_sink(), 5s);
+    ASSERT_TRUE(loop) << loop.error().text;
+    const auto picture = received.wait_for(0, [](const Picture&) { return true; });
+    ASSERT_TRUE(picture);
+    ASSERT_EQ(picture->width(), 1920U);
+    ASSERT_EQ(picture->height(), 1080U);
+    int wrong = 0;
+    for (int y = 0; y < 1080; ++y) {
+        for (int x = 0; x < 1920; ++x) {
+            const bool under_cursor =
+                x >= 300 && x < 300 + CURSOR_SIZE && y >= 200 && y < 200 + CURSOR_SIZE;
+            const Bgr expected = under_cursor ? RED : pattern(1920 + x, y);
+            wrong += at(*picture, x, y) == expected ? 0 : 1;
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(CaptureOnX11, ScalesToThePlanAndTakesPicturesOnlyWhenTheMonitorChanges) {
+    Painter painter(display());
+    ASSERT_TRUE(painter.ok());
+    painter.fill(1920, 0, 960, 540, RED);
+    painter.fill(2880, 0, 960, 540, GREEN);
+    painter.fill(1920, 540, 960, 540, BLUE);
+    painter.fill(2880, 540, 960, 540, WHITE);
+    painter.solid_cursor(RED);
+    painter.move_pointer(100, 100);
+
+    Received received;
+    auto loop = CaptureLoop::start(display(), monitor_at(1920), {960, 540, 60},
+                                   received.picture_sink(), received.end_sink(), 5s);
+    ASSERT_TRUE(loop) << loop.error().text;
+    const auto first = received.wait_for(0, [](const Picture&) { return true; });
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->width(), 960U);
+    ASSERT_EQ(first->height(), 540U);
+    EXPECT_EQ(at(*first, 240, 135), RED);
+    EXPECT_EQ(at(*first, 720, 135), GREEN);
+    EXPECT_EQ(at(*first, 240, 405), BLUE);
+    EXPECT_EQ(at(*first, 720, 405), WHITE);
+
+    // Drawing and pointer moves on the other monitor, spread over many frame intervals, are
+    // no change of this one. Nothing can announce that no picture is coming, so the test looks
+    // for a while.
+    for (int i = 0; i < 10; ++i) {
+        painter.fill(0, 0, 1920, 1080, i % 2 == 0 ? GREY : WHITE);
+        painter.move_pointer(100 + 20 * i, 100 + 10 * i);
+        std::this_thread::sleep_for(20ms);
+    }
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(received.count(), 1U);
+
+    painter.fill(1920 + 400, 300, 100, 100, YELLOW);
+    EXPECT_TRUE(received.wait_for(1, [](const Picture& p) { return at(p, 225, 175) == YELLOW; }));
+    // The pointer coming over the monitor is a change even without damage.
+    const auto before = received.count();
+    painter.move_pointer(1920 + 800, 800);
+    EXPECT_TRUE(received.wait_for(before, [](const Picture& p) { return at(p, 402, 402) == RED; }));
+    EXPECT_TRUE(received.ends.empty());
+}
+
+TEST_F(CaptureOnX11, ShowsAnotherMonitorAtAnotherSizeWhenAsked) {
+    Painter painter(display());
+    ASSERT_TRUE(painter.ok());
+    painter.move_pointer(3000, 1000);
+    painter.fill(0, 0, 1920, 1080, GREEN);
+    painter.fill(1920, 0, 1920, 1080, BLUE);
+
+    Received received;
+    auto loop = CaptureLoop::start(display(), monitor_at(1920), {1920, 1080, 30},
+                                   received.picture_sink(), received.end_sink(), 5s);
+    ASSERT_TRUE(loop) << loop.error().text;
+    ASSERT_TRUE(received.wait_for(0, [](const Picture& p) { return at(p, 10, 10) == BLUE; }));
+    ASSERT_TRUE((*loop)->configure({640, 360, 30}, 2s));
+    ASSERT_TRUE((*loop)->show(monitor_at(0), 2s));
+    const auto shown = received.wait_for(
+        1, [](const Picture& p) { return p.width() == 640 && at(p, 10, 10) == GREEN; });
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->height(), 360U);
+}
+
+// Encoded frames and the other events of a pipeline; frames are acknowledged at once.
+struct Events {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<core::PipelineEvent> events;
+    std::shared_ptr<core::FrameGate> gate = std::make_shared<core::FrameGate>(4);
+    std::uint32_t seq = 0;
+
+    core::EventSink sink() {
+        return [this](core::PipelineEvent event) {
+            std::lock_guard lock(mutex);
+            if (std::holds_alternative<core::pipeline::Frame>(event)) {
+                gate->frame_queued(++seq);
+                gate->acknowledge(seq);
+            } else if (std::holds_alternative<core::pipeline::Dropped>(event)) {
+                gate->release();
+            }
+            events.push_back(std::move(event));
+            changed.notify_all();
+        };
+    }
+    // Index of the first event from `from` on that `is` accepts.
+    std::optional<std::size_t> wait_for(std::size_t from,
+                                        const std::function<bool(const core::PipelineEvent&)>& is) {
+        std::unique_lock lock(mutex);
+        std::optional<std::size_t> found;
+        changed.wait_for(lock, PATIENCE, [&] {
+            for (std::size_t i = from; i < events.size(); ++i) {
+                if (is(events[i])) {
+                    found = i;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+    std::size_t size() {
+        std::lock_guard lock(mutex);
+        return events.size();
+    }
+    int stops() {
+        std::lock_guard lock(mutex);
+        return static_cast<int>(std::count_if(events.begin(), events.end(), [](const auto& e) {
+            return std::holds_alternative<core::pipeline::Stopped>(e);
+        }));
+    }
+};
+
+std::function<bool(const core::PipelineEvent&)> frame_of(std::uint32_t width,
+                                                         std::uint32_t height) {
+    return [=](const core::PipelineEvent& e) {
+        const auto* frame = std::get_if<core::pipeline::Frame>(&e);
+        return frame != nullptr && frame->width == width && frame->height == height;
+    };
+}
+
+bool is_stopped(const core::PipelineEvent& e) {
+    return std::holds_alternative<core::pipeline::Stopped>(e);
+}
+
+TEST_F(CaptureOnX11, RetargetsToTheOtherMonitorAndReleasesWithoutStopped) {
+    Events events;
+    X11ScreenPipeline pipeline(display());
+    auto handle =
+        pipeline.start({monitor_at(0).id, 1920, 1080, 6000, 30}, events.gate, events.sink());
+    ASSERT_TRUE(handle) << handle.error();
+    ASSERT_TRUE(events.wait_for(0, frame_of(1920, 1080)));
+
+    ASSERT_TRUE((*handle)->retarget({monitor_at(1920).id, 960, 540, 2000, 30}));
+    const auto retargeted = events.size();
+    const auto first = events.wait_for(retargeted, frame_of(960, 540));
+    ASSERT_TRUE(first);
+    handle->reset();
+
+    std::lock_guard lock(events.mutex);
+    EXPECT_EQ(*first, retargeted) << "a frame of the old size came after the retarget";
+    const auto& frame = std::get<core::pipeline::Frame>(events.events[*first]);
+    EXPECT_TRUE(frame.keyframe);
+    EXPECT_EQ(frame.parameter_sets.size(), 2U);
+    for (std::size_t i = retargeted; i < events.events.size(); ++i) {
+        EXPECT_TRUE(frame_of(960, 540)(events.events[i])) << i;
+    }
+}
+
+TEST_F(CaptureOnX11, AVanishedMonitorStopsTheStreamOnce) {
+    Events events;
+    X11ScreenPipeline pipeline(display());
+    auto handle =
+        pipeline.start({monitor_at(1920).id, 1920, 1080, 6000, 30}, events.gate, events.sink());
+    ASSERT_TRUE(handle) << handle.error();
+    ASSERT_TRUE(events.wait_for(0, frame_of(1920, 1080)));
+
+    auto layout = testing::two_monitors().monitors;
+    ASSERT_TRUE(server().set_monitors({layout[0]}));
+    const auto stopped = events.wait_for(0, is_stopped);
+    ASSERT_TRUE(server().set_monitors(layout));
+    ASSERT_TRUE(stopped);
+    handle->reset();
+    EXPECT_EQ(events.stops(), 1);
+    std::lock_guard lock(events.mutex);
+    EXPECT_EQ(std::get<core::pipeline::Stopped>(events.events[*stopped]).text,
+              "the display is no longer connected");
+}
+
+TEST(CaptureOnItsOwnX11, AServerThatGoesAwayStopsTheStreamOnce) {
+    testing::XvfbOptions options;
+    options.width = 640;
+    options.height = 480;
+    auto server = testing::Xvfb::start(options);
+    ASSERT_TRUE(server) << server.error();
+    Events events;
+    X11ScreenPipeline pipeline((*server)->display());
+    auto handle = pipeline.start({0, 640, 480, 1000, 30}, events.gate, events.sink());
+    ASSERT_TRUE(handle) << handle.error();
+    ASSERT_TRUE(events.wait_for(0, frame_of(640, 480)));
+
+    server->reset();
+    const auto stopped = events.wait_for(0, is_stopped);
+    ASSERT_TRUE(stopped);
+    handle->reset();
+    EXPECT_EQ(events.stops(), 1);
+    std::lock_guard lock(events.mutex);
+    EXPECT_EQ(std::get<core::pipeline::Stopped>(events.events[*stopped]).text,
+              "the display server closed the connection");
+}
+
+TEST(CaptureOnItsOwnX11, WithoutPermissionTheStartGivesThePermissionSentence) {
+    testing::XvfbOptions options;
+    options.width = 640;
+    options.height = 480;
+    options.access_control = true;
+    auto server = testing::Xvfb::start(options);
+    ASSERT_TRUE(server) << server.error();
+    auto untrusted = (*server)->untrusted_authority();
+    ASSERT_TRUE(untrusted) << untrusted.error();
+    testing::ScopedAuthority authority(*untrusted);
+
+    Events events;
+    X11ScreenPipeline pipeline((*server)->display());
+    auto handle = pipeline.start({0, 640, 480, 1000, 30}, events.gate, events.sink());
+    ASSERT_FALSE(handle);
+    EXPECT_EQ(handle.error(), CAPTURE_NOT_PERMITTED);
 }
 
 }  // namespace
