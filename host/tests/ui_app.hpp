@@ -1,0 +1,34 @@
+#pragma once
+// The one QApplication of a test process, on the offscreen platform, made on first use. Every
+// interface test asks for it here, so a process never makes two.
+
+#include <filesystem>
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QImage>
+#include <QString>
+
+namespace mirravale::host::testing {
+
+inline QApplication& qt_app() {
+    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        return *existing;
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "host_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// Pictures a person can look at after the run, beside the built programs.
+inline std::filesystem::path screenshot_dir() {
+    const auto dir =
+        std::filesystem::path(MIRRAVALE_BIN).parent_path().parent_path() / "screenshots";
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+}  // namespace mirravale::host::testing
