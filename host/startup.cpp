@@ -12,6 +12,7 @@
 #include "host/ui/app.hpp"
 #include "net/runtime.hpp"
 #include "net/server.hpp"
+#include "platform-linux/capture.hpp"
 #include "platform-linux/computer_name.hpp"
 #include "platform-linux/desktop_ports.hpp"
 #include "platform-linux/pattern.hpp"
@@ -28,8 +29,8 @@ void raise_open_file_limit() {
     }
 }
 
-// Capture of a desktop is not part of this host yet: a stream request without the test picture
-// is answered with a notice instead of a picture.
+// Without an X server there is nothing to capture: a stream request without the test picture is
+// answered with a notice instead of a picture.
 class UnavailablePipeline final : public core::ScreenPipeline {
   public:
     Result<std::unique_ptr<core::PipelineHandle>> start(const core::StreamPlan&,
@@ -44,8 +45,12 @@ std::shared_ptr<core::ScreenPipeline> screen_port(const CommandLine& options,
     if (options.test_pattern) {
         return std::make_shared<platform::TestPatternPipeline>();
     }
-    (void)desktop;
-    return std::make_shared<UnavailablePipeline>();
+    if (!desktop.has_display) {
+        return std::make_shared<UnavailablePipeline>();
+    }
+    auto capture = std::make_shared<platform::X11ScreenPipeline>();
+    capture->prewarm();
+    return capture;
 }
 
 core::ServiceConfig fixed_config() {
