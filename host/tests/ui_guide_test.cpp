@@ -5,8 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <QGuiApplication>
+#include <QImage>
+#include <QScreen>
+
+#include "host/tests/ui_app.hpp"
 #include "host/ui/guide.hpp"
+#include "host/ui/guide_panel.hpp"
 #include "host/ui/guide_placement.hpp"
+#include "host/ui/icons.hpp"
+#include "host/ui/login.hpp"
+#include "host/ui/texts.hpp"
 
 namespace mirravale::host::ui {
 namespace {
@@ -29,7 +38,7 @@ struct PlacementCase {
     std::optional<Point> expected;
 };
 
-class Placement : public testing::TestWithParam<PlacementCase> {};
+class Placement : public ::testing::TestWithParam<PlacementCase> {};
 
 TEST_P(Placement, PutsThePanelWhereItBelongs) {
     const auto& c = GetParam();
@@ -43,7 +52,7 @@ TEST_P(Placement, PutsThePanelWhereItBelongs) {
 
 INSTANTIATE_TEST_SUITE_P(
     Guide, Placement,
-    testing::Values(
+    ::testing::Values(
         // Centred 12 under the window: x = 660 + 300 - 200.
         PlacementCase{"Below", {660, 200, 600, 500}, {WIDE}, Point{760, 712}},
         // Exactly 8 left under the panel still counts as room below: 1080 - 8 - 124 - 12.
@@ -101,7 +110,7 @@ TEST(GuidePlacement, MovesOfHalfAPointOrLessAreNotWorthIt) {
 }
 
 // The state machine, driven by a clock of its own.
-class GuideMachine : public testing::Test {
+class GuideMachine : public ::testing::Test {
   protected:
     Guide::Clock::time_point t0{};
     Guide guide{t0};
@@ -213,6 +222,162 @@ TEST_F(GuideMachine, ALaterRequestReplacesTheEarlierOne) {
     EXPECT_EQ(guide.state(), GuideState::Accessibility);
     EXPECT_EQ(refresh(6500ms, SCREEN), GuideStep{});  // no longer waiting for that one
     EXPECT_TRUE(refresh(7s, ACCESS).hide);
+}
+
+// The panel and its driver on the offscreen platform, with a recording platform and a clock
+// of the test's own.
+class FakePlatform final : public GuidePlatform {
+  public:
+    struct Opened {
+        Permission which;
+        std::chrono::nanoseconds delay;
+    };
+    PermissionSet granted;
+    std::optional<Rect> window;
+    std::vector<Opened> opened;
+
+    PermissionSet permissions() override { return granted; }
+    void open_settings(Permission which, std::chrono::nanoseconds delay) override {
+        opened.push_back({which, delay});
+    }
+    std::optional<Rect> settings_window() override { return window; }
+};
+
+class GuideOnScreen : public ::testing::Test {
+  protected:
+    GuideOnScreen() {
+        host::testing::qt_app();
+        auto fake = std::make_unique<FakePlatform>();
+        platform = fake.get();
+        guide = std::make_unique<PermissionGuide>(std::move(fake), application_icon(),
+                                                  [this] { return now; });
+    }
+    QPoint fallback() const {
+        const QRect v = QGuiApplication::primaryScreen()->availableGeometry();
+        return {v.x() + (v.width() - 400) / 2, v.y() + v.height() - 40 - 124};
+    }
+
+    Guide::Clock::time_point now{};
+    FakePlatform* platform;
+    std::unique_ptr<PermissionGuide> guide;
+};
+
+TEST_F(GuideOnScreen, PanelHoldsTheIconTitleAndExplanation) {
+    GuidePanel& panel = guide->panel();
+    EXPECT_EQ(panel.size(), QSize(400, 124));
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_EQ(panel.icon()->geometry(), QRect(20, 30, 64, 64));
+    EXPECT_FALSE(panel.icon()->pixmap().isNull());
+    EXPECT_EQ(panel.icon()->toolTip(), ui::tr("Drag into the list"));
+    EXPECT_EQ(panel.title()->text(), ui::tr("Drag Mirravale into the list"));
+    EXPECT_TRUE(panel.explanation()->text().contains(QStringLiteral("\u2212")));
+    EXPECT_TRUE(panel.explanation()->wordWrap());
+    EXPECT_TRUE(panel.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(panel.grab().save(
+        QString::fromStdString((host::testing::screenshot_dir() / "guide-panel.png").string())));
+}
+
+TEST_F(GuideOnScreen, DragCarriesTheProgramsFile) {
+    const auto data = application_drag_data();
+    ASSERT_TRUE(data);
+    ASSERT_EQ(data->urls().size(), 1);
+    const QUrl url = data->urls().front();
+    EXPECT_TRUE(url.isLocalFile());
+    EXPECT_EQ(url.toLocalFile().toStdString(), *this_program());
+}
+
+TEST_F(GuideOnScreen, AGrantedPermissionOpensNothing) {
+    platform->granted = {PermissionSet::SCREEN_RECORDING};
+    guide->allow(Permission::ScreenRecording);
+    EXPECT_TRUE(platform->opened.empty());
+    EXPECT_EQ(guide->guide().state(), GuideState::Idle);
+    now += 10s;
+    guide->refresh(platform->granted);
+    EXPECT_FALSE(guide->panel().isVisible());
+}
+
+TEST_F(GuideOnScreen, AMissingPermissionOpensSettingsThenShowsAndHidesThePanel) {
+    guide->allow(Permission::Accessibility);
+    ASSERT_EQ(platform->opened.size(), 1u);
+    EXPECT_EQ(platform->opened[0].which, Permission::Accessibility);
+    EXPECT_EQ(platform->opened[0].delay, std::chrono::milliseconds(1800));
+    EXPECT_EQ(guide->guide().state(), GuideState::Accessibility);
+
+    now += 4s;
+    guide->refresh({});
+    EXPECT_FALSE(guide->panel().isVisible());
+    now += 1ms;
+    guide->refresh({});
+    EXPECT_TRUE(guide->panel().isVisible());
+    EXPECT_EQ(guide->panel().pos(), fallback());
+
+    // A settings window turns up: the panel goes under it.
+    platform->window = Rect{100, 100, 600, 300};
+    now += 500ms;
+    guide->refresh({});
+    EXPECT_EQ(guide->panel().pos(), QPoint(200, 412));
+
+    guide->refresh({PermissionSet::ACCESSIBILITY});
+    EXPECT_FALSE(guide->panel().isVisible());
+    EXPECT_EQ(guide->guide().state(), GuideState::Idle);
+}
+
+TEST_F(GuideOnScreen, ClosingThePanelEndsTheGuideAndAllowRestartsIt) {
+    guide->allow(Permission::ScreenRecording);
+    now += 5s;
+    guide->refresh({});
+    ASSERT_TRUE(guide->panel().isVisible());
+    guide->panel().close();
+    guide->refresh({});
+    EXPECT_EQ(guide->guide().state(), GuideState::Idle);
+    EXPECT_FALSE(guide->panel().isVisible());
+
+    guide->allow(Permission::ScreenRecording);
+    EXPECT_EQ(platform->opened.size(), 2u);
+    now += 4s + 1ms;
+    guide->refresh({});
+    EXPECT_TRUE(guide->panel().isVisible());
+}
+
+TEST(Icons, ApplicationIconIsBuiltIn) {
+    host::testing::qt_app();
+    const QIcon icon = application_icon();
+    ASSERT_FALSE(icon.isNull());
+    const QImage big = icon.pixmap(QSize(256, 256)).toImage();
+    EXPECT_EQ(big.size(), QSize(256, 256));
+    EXPECT_EQ(icon.pixmap(QSize(64, 64)).size(), QSize(64, 64));
+    EXPECT_EQ(qAlpha(big.pixel(0, 0)), 0);       // rounded corner
+    EXPECT_EQ(qAlpha(big.pixel(128, 20)), 255);  // the tile
+}
+
+TEST(Icons, TrayTemplateIsBlackOnTransparency) {
+    host::testing::qt_app();
+    const auto tray = tray_template();
+    ASSERT_TRUE(tray);
+    EXPECT_EQ(tray->size(), QSize(36, 36));
+    EXPECT_EQ(tray->deviceIndependentSize(), QSizeF(18, 18));
+    const QImage image = tray->toImage().convertToFormat(QImage::Format_ARGB32);
+    int opaque = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            ASSERT_EQ(qRed(p) | qGreen(p) | qBlue(p), 0) << x << "," << y;
+            opaque += qAlpha(p) == 255 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(opaque, 100);
+    EXPECT_LT(opaque, 36 * 36 / 2);
+
+    const QImage tinted =
+        tint_template(*tray, QColor(200, 100, 50)).toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            ASSERT_EQ(qAlpha(tinted.pixel(x, y)), qAlpha(image.pixel(x, y)));
+            if (qAlpha(image.pixel(x, y)) == 255) {
+                ASSERT_EQ(tinted.pixel(x, y), qRgb(200, 100, 50));
+            }
+        }
+    }
 }
 
 }  // namespace
