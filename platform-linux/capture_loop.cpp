@@ -113,16 +113,14 @@ class Worker {
         if (region_.empty()) {
             return fail(CaptureStartFailure{std::string(MONITOR_GONE), true});
         }
-        pointer_ = source_->pointer();
         // A new damage report starts out with the whole screen damaged; the first picture
         // covers that.
         source_->take_damage(region_);
-        const auto now = Clock::now();
-        if (auto first = capture(now); !first) {
+        if (auto first = capture(); !first) {
             return fail(CaptureStartFailure{first.error(), true});
         }
-        next_pointer_poll_ = now + interval_;
-        next_monitor_check_ = now + MONITOR_CHECK_PERIOD;
+        next_pointer_poll_ = last_capture_ + interval_;
+        next_monitor_check_ = last_capture_ + MONITOR_CHECK_PERIOD;
         return {};
     }
 
@@ -156,7 +154,7 @@ class Worker {
                     dirty_ |= source_->take_damage(region_);
                 }
                 if (dirty_) {
-                    if (auto captured = capture(now); !captured) {
+                    if (auto captured = capture(); !captured) {
                         if (auto gone = check_monitor()) {
                             return end(*gone);
                         }
@@ -259,8 +257,11 @@ class Worker {
         }
     }
 
-    Status capture(Clock::time_point now) {
+    Status capture() {
         auto picture = pool_.take(settings_.width, settings_.height);
+        // The cursor goes where the pointer is now, not where the last poll saw it.
+        pointer_ = source_->pointer();
+        const auto now = Clock::now();
         const std::uint64_t timestamp = monotonic_us(now);
         if (auto grabbed = source_->grab(region_, pointer_, *picture); !grabbed) {
             return grabbed;
