@@ -1,7 +1,5 @@
 // Cost of the video path per frame (paint the test picture, BGRA to I420, x264) at three sizes,
 // and the CPU per frame of a plain ffmpeg x264 encode of a synthetic 1080p60 source, as the peer.
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -12,6 +10,7 @@
 
 #include <libyuv/convert_from_argb.h>
 
+#include "bench/peer.hpp"
 #include "platform-linux/encoder.hpp"
 #include "platform-linux/pattern.hpp"
 
@@ -19,13 +18,7 @@ namespace {
 
 using namespace mirravale;
 using Clock = std::chrono::steady_clock;
-
-double cpu_seconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::cpu_seconds;
 
 double ms_since(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -110,18 +103,11 @@ int main() {
     }
 
     // The machine is shared: alternate both sides a few times and keep each one's best.
-    constexpr int peer_frames = 600;
     double peer_best = 0;
     for (int round = 0; round < 3; ++round) {
-        const double before = cpu_seconds(RUSAGE_CHILDREN);
-        const int status = std::system(
-            "ffmpeg -loglevel error -nostdin -f lavfi -i testsrc2=size=1920x1080:rate=60 -t 10 "
-            "-c:v libx264 -preset ultrafast -tune zerolatency -pix_fmt yuv420p -f null -");
-        if (status != 0) {
-            std::printf("peer: ffmpeg did not run (status %d)\n", status);
+        const double peer_ms = bench::peer_cpu_ms_per_frame();
+        if (peer_ms < 0)
             return 0;
-        }
-        const double peer_ms = (cpu_seconds(RUSAGE_CHILDREN) - before) * 1000.0 / peer_frames;
         const double ours_ms = measure(1920, 1080, 10000, FRAMES).cpu_ms;
         peer_best = round == 0 ? peer_ms : std::min(peer_best, peer_ms);
         ours_1080 = std::min(ours_1080, ours_ms);
