@@ -15,10 +15,13 @@ inline QApplication& qt_app() {
     if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) {
         return *existing;
     }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
+    // Chosen on the command line rather than in the environment, which programs started by
+    // other tests of this process inherit.
+    static int argc = 3;
     static char name[] = "host_tests";
-    static char* argv[] = {name, nullptr};
+    static char option[] = "-platform";
+    static char platform[] = "offscreen";
+    static char* argv[] = {name, option, platform, nullptr};
     static QApplication app(argc, argv);
     return app;
 }

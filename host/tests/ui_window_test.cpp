@@ -10,6 +10,7 @@
 
 #include "core/ports.hpp"
 #include "host/tests/ui_app.hpp"
+#include "host/ui/icons.hpp"
 #include "host/ui/pairing_window.hpp"
 #include "host/ui/texts.hpp"
 
@@ -385,7 +386,7 @@ TEST_F(UiWindow, ScreenshotsInBothLanguages) {
         decide_language(french);
         for (const auto& [name, status] :
              {std::pair{"waiting", paired}, std::pair{"connected", streaming}}) {
-            PairingWindow window{QIcon()};
+            PairingWindow window{application_icon()};
             window.update_top(status, std::nullopt, 1'000'000);
             window.update_bottom(status, false);
             const QPixmap shot = window.grab();
