@@ -18,6 +18,7 @@
 #include "core/service.hpp"
 #include "host/tests/ui_app.hpp"
 #include "host/ui/controller.hpp"
+#include "host/ui/qt_log.hpp"
 #include "host/ui/screen_names.hpp"
 #include "host/ui/texts.hpp"
 
@@ -300,6 +301,19 @@ TEST_F(UiController, WithATrayClosingTheWindowOnlyHidesIt) {
     EXPECT_FALSE(controller->window().isVisible());
     QCoreApplication::processEvents();
     EXPECT_FALSE(quitting);
+}
+
+TEST(UiQtLog, QtMessagesGoToTheLogWithTheirLevelAndCategory) {
+    testing::LogCapture log("mirravale::ui");
+    route_qt_messages();
+    qWarning("no tray here");
+    qDebug("%s", "details");
+    QMessageLogger(nullptr, 0, nullptr, "qt.qpa.xcb").critical("lost the display");
+    qInstallMessageHandler(nullptr);
+    EXPECT_EQ(log.lines(),
+              "warning mirravale::ui no tray here category=default\n"
+              "debug mirravale::ui details category=default\n"
+              "error mirravale::ui lost the display category=qt.qpa.xcb\n");
 }
 
 TEST(UiScreenNames, ScreensAreMatchedToDisplaysByTheirRectangles) {

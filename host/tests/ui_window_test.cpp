@@ -156,6 +156,7 @@ TEST_F(UiWindow, QrImageReadsBackAsTheLink) {
 }
 
 TEST_F(UiWindow, QrImageIsRebuiltOnlyForANewLinkAndFadesInOnRenewals) {
+    testing::LogCapture log("mirravale::ui");
     PairingWindow window{QIcon()};
     const HostStatus first = waiting();
     window.update_top(first, std::nullopt, 1'000'000);
@@ -180,6 +181,10 @@ TEST_F(UiWindow, QrImageIsRebuiltOnlyForANewLinkAndFadesInOnRenewals) {
     too_long.invite_url = std::string(8000, 'a');
     window.update_top(too_long, renewed, 1'000'003);
     EXPECT_EQ(window.qr_image().cacheKey(), renewed_key);
+
+    // Each picture drawn, and only those, is logged with its link.
+    EXPECT_EQ(log.lines(), "debug mirravale::ui pairing link: " + LINK + "\n" +
+                               "debug mirravale::ui pairing link: " + LINK + "0\n");
 }
 
 TEST_F(UiWindow, StatusDetailAndDevicesLines) {
