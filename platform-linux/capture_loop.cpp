@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -67,6 +68,9 @@ class PicturePool {
         });
         for (auto& picture : pictures_) {
             if (picture.use_count() == 1) {
+                // Pairs with the release of the last other reference: its reads of the pixels
+                // happened before they are painted again.
+                std::atomic_thread_fence(std::memory_order_acquire);
                 return picture;
             }
         }

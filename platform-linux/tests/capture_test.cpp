@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -481,6 +483,18 @@ std::function<bool(const core::PipelineEvent&)> frame_of(std::uint32_t width,
     };
 }
 
+// Names of this process's threads, as Linux keeps them (15 bytes at most).
+std::vector<std::string> thread_names() {
+    std::vector<std::string> names;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        names.push_back(name);
+    }
+    return names;
+}
+
 bool is_stopped(const core::PipelineEvent& e) {
     return std::holds_alternative<core::pipeline::Stopped>(e);
 }
@@ -492,6 +506,8 @@ TEST_F(CaptureOnX11, RetargetsToTheOtherMonitorAndReleasesWithoutStopped) {
         pipeline.start({monitor_at(0).id, 1920, 1080, 6000, 30}, events.gate, events.sink());
     ASSERT_TRUE(handle) << handle.error();
     ASSERT_TRUE(events.wait_for(0, frame_of(1920, 1080)));
+    const auto names = thread_names();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "mirravale-captu"), 1);
 
     ASSERT_TRUE((*handle)->retarget({monitor_at(1920).id, 960, 540, 2000, 30}));
     const auto retargeted = events.size();
