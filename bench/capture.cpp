@@ -1,7 +1,7 @@
 // The screen capture against its peer on the same private 1080p X server, with a painter client
 // changing the screen at 60 Hz:
 //   - CPU per frame of capture + encode, ours and `ffmpeg -f x11grab ... libx264 ultrafast`, each
-//     side's client process and the X server's share apart, best of two alternating runs;
+//     side's client process and the X server's share apart, best of three alternating runs;
 //   - time from a screen change (the painter writes a counter into pixels) to the encoded frame
 //     leaving the pipeline, p50 and p99;
 //   - CPU while the screen is still.
@@ -36,6 +36,7 @@
 #include "core/flow.hpp"
 #include "platform-linux/capture.hpp"
 #include "platform-linux/capture_loop.hpp"
+#include "platform-linux/capture_source.hpp"
 #include "platform-linux/content_cache.hpp"
 #include "platform-linux/encoder.hpp"
 #include "platform-linux/feeder.hpp"
@@ -57,6 +58,7 @@ using bench::cpu_seconds;
 constexpr int WIDTH = 1920;
 constexpr int HEIGHT = 1080;
 constexpr auto RUN = 8s;
+constexpr int ROUNDS = 3;  // alternating; each side keeps its best, as others load the machine
 constexpr std::uint32_t KBPS = 12441;  // what planning gives 1080p60 without a requested rate
 
 pid_t spawn(std::vector<std::string> args, const std::string& out_file = "/dev/null",
@@ -323,6 +325,35 @@ void latency(const Server& server) {
                 pick(0.5), pick(0.99), delays_ms.size(), SAMPLES);
 }
 
+// The capture step alone: XShm read of the whole screen, cursor, copy into a picture.
+void grab_alone(const Server& server) {
+    auto source = platform::CaptureSource::open(server.display);
+    if (!source) {
+        return;
+    }
+    platform::Picture picture(WIDTH, HEIGHT);
+    platform::Picture half(WIDTH / 2, HEIGHT / 2);
+    const platform::Region screen{0, 0, WIDTH, HEIGHT};
+    const auto pointer = (*source)->pointer();
+    constexpr int N = 200;
+    for (auto* out : {&picture, &half}) {
+        const double c0 = cpu_seconds(RUSAGE_SELF);
+        const double s0 = process_cpu(server.pid);
+        const auto t0 = Clock::now();
+        for (int i = 0; i < N; ++i) {
+            if (!(*source)->grab(screen, pointer, *out)) {
+                std::printf("grab failed\n");
+                return;
+            }
+        }
+        std::printf(
+            "capture step to %ux%u: %.3f ms wall, %.3f ms CPU here, %.3f ms in the X server\n",
+            out->width(), out->height(),
+            std::chrono::duration<double, std::milli>(Clock::now() - t0).count() / N,
+            (cpu_seconds(RUSAGE_SELF) - c0) * 1000 / N, (process_cpu(server.pid) - s0) * 1000 / N);
+    }
+}
+
 void still(const Server& server) {
     auto gate = std::make_shared<core::FrameGate>(core::FRAMES_IN_FLIGHT);
     std::mutex mutex;
@@ -368,6 +399,7 @@ int main(int argc, char** argv) {
     std::printf("private server %s, %dx%d; runs of %lld s\n", server.display.c_str(), WIDTH, HEIGHT,
                 static_cast<long long>(RUN.count()));
 
+    grab_alone(server);
     still(server);
     latency(server);
 
@@ -375,7 +407,7 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(500ms);
     Run best_ours;
     Run best_peer;
-    for (int round = 0; round < 2; ++round) {
+    for (int round = 0; round < ROUNDS; ++round) {
         const Run o = ours(server);
         const Run p = peer(server);
         std::printf(
@@ -391,7 +423,7 @@ int main(int argc, char** argv) {
     }
     kill(painter, SIGTERM);
     waitpid(painter, nullptr, 0);
-    std::printf("CPU per 1080p60 frame, capture + encode, changing screen (best of 2):\n");
+    std::printf("CPU per 1080p60 frame, capture + encode, changing screen (best of %d):\n", ROUNDS);
     std::printf("  ours  %.2f ms (X server %.2f ms) at %.1f fps\n", best_ours.client_ms,
                 best_ours.server_ms, best_ours.fps);
     std::printf("  peer  %.2f ms (X server %.2f ms) at %.1f fps\n", best_peer.client_ms,
