@@ -4,8 +4,10 @@
 #include "core/testing/fakes.hpp"
 
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <QClipboard>
@@ -17,6 +19,7 @@
 
 #include "core/service.hpp"
 #include "host/tests/ui_app.hpp"
+#include "host/ui/app.hpp"
 #include "host/ui/controller.hpp"
 #include "host/ui/qt_log.hpp"
 #include "host/ui/screen_names.hpp"
@@ -301,6 +304,60 @@ TEST_F(UiController, WithATrayClosingTheWindowOnlyHidesIt) {
     EXPECT_FALSE(controller->window().isVisible());
     QCoreApplication::processEvents();
     EXPECT_FALSE(quitting);
+}
+
+// Sets or clears environment variables for one scope.
+class ScopedEnv {
+  public:
+    void set(const char* name, const char* value) {
+        const char* old = std::getenv(name);
+        saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        if (value != nullptr) {
+            setenv(name, value, 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            if (it->second) {
+                setenv(it->first.c_str(), it->second->c_str(), 1);
+            } else {
+                unsetenv(it->first.c_str());
+            }
+        }
+    }
+
+  private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+TEST(UiDesktop, FailsAtOnceWhereNoInterfaceCanBeShown) {
+    struct Case {
+        const char* platform;
+        const char* display;
+        const char* wayland;
+    };
+    const Case cases[] = {
+        {nullptr, nullptr, nullptr},
+        {nullptr, ":9871", nullptr},  // no server there
+        {"xcb", ":9871", nullptr},
+        {"wayland", ":9871", nullptr},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv env;
+        env.set("QT_QPA_PLATFORM", c.platform);
+        env.set("DISPLAY", c.display);
+        env.set("WAYLAND_DISPLAY", c.wayland);
+        const auto shown = run_desktop({});
+        ASSERT_FALSE(shown.ok()) << (c.platform ? c.platform : "default");
+        EXPECT_NE(shown.error().find("no display"), std::string::npos) << shown.error();
+    }
+
+    Status elsewhere;
+    std::thread([&] { elsewhere = run_desktop({}); }).join();
+    ASSERT_FALSE(elsewhere.ok());
+    EXPECT_EQ(elsewhere.error(), "the desktop interface runs on the main thread");
 }
 
 TEST(UiQtLog, QtMessagesGoToTheLogWithTheirLevelAndCategory) {

@@ -32,15 +32,17 @@ constexpr int PULSE_MS = 500;
 constexpr int DOT_AND_GAP = 18;
 constexpr int MARGIN = 20;
 
-// Text colours as shades of the palette's own text colour, so they read on its background.
+// Text colours are shades of the palette's own text colour, so they read on its background
+// whether the desktop is light or dark.
+constexpr double LABEL = 0.85;
+constexpr double SECONDARY = 0.5;
+constexpr double TERTIARY = 0.3;
+
 QColor text_colour(double alpha) {
     QColor colour = QApplication::palette().color(QPalette::WindowText);
     colour.setAlphaF(static_cast<float>(alpha));
     return colour;
 }
-const double LABEL = 0.85;
-const double SECONDARY = 0.5;
-const double TERTIARY = 0.3;
 
 void set_text_colour(QWidget* widget, const QColor& colour) {
     QPalette palette = widget->palette();
