@@ -173,34 +173,44 @@ class Worker {
     }
 
   private:
-    // Applies what the handle asked for; false when the thread is to stop.
+    // Applies what the handle asked for; false when the thread is to stop. The server is
+    // asked outside the lock, so that a release never waits for the server.
     bool take_requests() {
-        std::lock_guard lock(control_.mutex);
-        if (control_.stop) {
-            return false;
-        }
-        if (control_.soon) {
-            control_.soon = false;
-            dirty_ = true;
-        }
-        if (control_.answered == control_.asked) {
-            return true;
+        std::optional<CaptureSettings> settings;
+        std::optional<core::Display> monitor;
+        std::uint64_t ticket = 0;
+        {
+            std::lock_guard lock(control_.mutex);
+            if (control_.stop) {
+                return false;
+            }
+            if (control_.soon) {
+                control_.soon = false;
+                dirty_ = true;
+            }
+            if (control_.answered == control_.asked) {
+                return true;
+            }
+            settings = std::exchange(control_.settings, std::nullopt);
+            monitor = std::exchange(control_.monitor, std::nullopt);
+            ticket = control_.asked;
         }
         Status answer;
-        if (control_.settings) {
-            settings_ = *std::exchange(control_.settings, std::nullopt);
+        if (settings) {
+            settings_ = *settings;
             interval_ = interval_of(settings_);
             dirty_ = true;
         }
-        if (control_.monitor) {
-            track(*std::exchange(control_.monitor, std::nullopt));
+        if (monitor) {
+            track(*monitor);
             dirty_ = true;
             if (region_.empty()) {
                 answer = fail(std::string(MONITOR_GONE));
             }
         }
+        std::lock_guard lock(control_.mutex);
         control_.answer = std::move(answer);
-        control_.answered = control_.asked;
+        control_.answered = ticket;
         control_.changed.notify_all();
         return true;
     }
