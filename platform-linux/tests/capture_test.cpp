@@ -12,11 +12,15 @@
 #include <future>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <thread>
 #include <variant>
 #include <vector>
 
+#include <spdlog/sinks/ostream_sink.h>
+
 #include "core/flow.hpp"
+#include "core/log.hpp"
 #include "platform-linux/capture.hpp"
 #include "platform-linux/capture_loop.hpp"
 #include "platform-linux/capture_source.hpp"
@@ -583,6 +587,22 @@ TEST(CaptureOnItsOwnX11, WithoutPermissionTheStartGivesThePermissionSentence) {
     auto handle = pipeline.start({0, 640, 480, 1000, 30}, events.gate, events.sink());
     ASSERT_FALSE(handle);
     EXPECT_EQ(handle.error(), CAPTURE_NOT_PERMITTED);
+}
+
+TEST(CapturePrewarm, ReturnsAtOnceAndWarnsWhenTheScreenCannotBeRead) {
+    std::ostringstream lines;
+    auto logger = log::get("mirravale_platform_linux::capture");
+    auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(lines);
+    sink->set_pattern("%l %v");
+    logger->sinks().push_back(sink);
+    {
+        // A display that does not exist cannot be read.
+        X11ScreenPipeline pipeline(":9876");
+        pipeline.prewarm();
+    }  // waits for the prewarm
+    logger->sinks().pop_back();
+    EXPECT_EQ(lines.str(), "warning screen capture is not available yet: " +
+                               std::string(CAPTURE_NOT_PERMITTED) + "\n");
 }
 
 }  // namespace
