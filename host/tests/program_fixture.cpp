@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <nlohmann/json.hpp>
+
 extern char** environ;
 
 namespace mirravale::host::testing {
@@ -117,6 +119,25 @@ TempDir::TempDir(const std::string& prefix) {
 TempDir::~TempDir() {
     std::error_code ignored;
     fs::remove_all(path_, ignored);
+}
+
+DecodedVideo probe_video(const fs::path& video) {
+    const auto json = video.string() + ".json";
+    const auto probe =
+        run({"ffprobe", "-v", "error", "-f", "h264", "-show_entries",
+             "stream=profile:frame=width,height", "-of", "json", "-o", json, video.string()});
+    DecodedVideo decoded;
+    decoded.complaints = probe.output;
+    const auto answer = nlohmann::json::parse(slurp(json), nullptr, false);
+    if (answer.is_discarded() || probe.status != 0) {
+        decoded.complaints += "\nffprobe gave no answer";
+        return decoded;
+    }
+    if (answer.contains("streams") && !answer["streams"].empty())
+        decoded.profile = answer["streams"][0].value("profile", "");
+    for (const auto& frame : answer.value("frames", nlohmann::json::array()))
+        decoded.sizes.emplace_back(frame.value("width", 0), frame.value("height", 0));
+    return decoded;
 }
 
 PhoneRun run(const std::vector<std::string>& command,

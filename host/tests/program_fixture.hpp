@@ -94,6 +94,14 @@ class Program {
     bool ended_ = false;
 };
 
+// What ffprobe decodes of an H.264 byte stream.
+struct DecodedVideo {
+    std::string profile;                     // of the first parameter sets
+    std::vector<std::pair<int, int>> sizes;  // width and height of each decoded frame
+    std::string complaints;                  // anything ffprobe said besides its answer
+};
+DecodedVideo probe_video(const std::filesystem::path& video);
+
 // Runs a program with its arguments to its end (no shell), its output captured.
 PhoneRun run(const std::vector<std::string>& command,
              const std::vector<std::pair<std::string, std::string>>& environment = {});

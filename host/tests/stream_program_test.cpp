@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "host/tests/program_fixture.hpp"
@@ -47,31 +46,6 @@ std::vector<Event> frames_of(const std::vector<Event>& all) {
     return frames;
 }
 
-struct Decoded {
-    std::string profile;
-    std::vector<std::pair<int, int>> sizes;  // one per decoded frame
-    std::string complaints;                  // anything ffprobe said besides its answer
-};
-
-Decoded decode(const std::filesystem::path& video) {
-    const auto json = video.string() + ".json";
-    const auto probe =
-        run({"ffprobe", "-v", "error", "-f", "h264", "-show_entries",
-             "stream=profile:frame=width,height", "-of", "json", "-o", json, video.string()});
-    Decoded decoded;
-    decoded.complaints = probe.output;
-    const auto answer = nlohmann::json::parse(slurp(json), nullptr, false);
-    if (answer.is_discarded() || probe.status != 0) {
-        decoded.complaints += "\nffprobe gave no answer";
-        return decoded;
-    }
-    if (answer.contains("streams") && !answer["streams"].empty())
-        decoded.profile = answer["streams"][0].value("profile", "");
-    for (const auto& frame : answer.value("frames", nlohmann::json::array()))
-        decoded.sizes.emplace_back(frame.value("width", 0), frame.value("height", 0));
-    return decoded;
-}
-
 // One paired program for the whole suite; each test is a new visit of the phone.
 class StreamProgram : public ::testing::Test {
   protected:
@@ -105,7 +79,7 @@ TEST_F(StreamProgram, FormatThenNumberedFramesFromAKeyframeThatDecodeAtThePlanne
     for (std::size_t i = 0; i < frames.size(); ++i)
         EXPECT_EQ(frames[i].seq, i + 1);
 
-    const auto decoded = decode(video);
+    const auto decoded = probe_video(video);
     EXPECT_EQ(decoded.complaints, "");
     EXPECT_EQ(decoded.profile, "Constrained Baseline");
     EXPECT_EQ(decoded.sizes, (std::vector<std::pair<int, int>>(20, {1280, 720})));
@@ -177,7 +151,7 @@ TEST_F(StreamProgram, ARequestOfAnotherSizeRestartsWithANewFormat) {
     EXPECT_FALSE(first_after) << "no frame after the new format";
 
     // ffprobe follows the change: the first frames at the old size, the rest at the new one.
-    const auto decoded = decode(video);
+    const auto decoded = probe_video(video);
     EXPECT_EQ(decoded.complaints, "");
     std::vector<std::pair<int, int>> expected(before, {1280, 720});
     expected.resize(30, {640, 360});

@@ -7,8 +7,9 @@
 //   mirravale-phone [--state FILE] login         log in again with the stored token
 //   mirravale-phone [--state FILE] ping          log in and measure one round trip
 //   mirravale-phone [--state FILE] displays      log in and list the host's displays
-//   mirravale-phone [--state FILE] stream [--seconds N] [--frames N] [--out FILE.h264]
-//                                         [--size WxH] [--fps N] [--display ID] [--no-ack]
+//   mirravale-phone [--state FILE] stream [--seconds N] [--frames N] [--formats N]
+//                                         [--out FILE.h264] [--size WxH] [--fps N] [--display ID]
+//                                         [--no-ack]
 //                                         [--cursors] [--follow] [--keyframe-after N]
 //                                         [--resize-after N WxH] [--select-after N ID]
 //                                         [--point-after N X Y] [--move-after N DX DY]
@@ -224,7 +225,8 @@ int main(int argc, char** argv) {
     if (args.empty()) {
         std::fputs(
             "usage: mirravale-phone [--state FILE] pair LINK | login | ping | displays | "
-            "stream [--seconds N] [--frames N] [--out FILE.h264] [--size WxH] [--fps N] "
+            "stream [--seconds N] [--frames N] [--formats N] [--out FILE.h264] [--size WxH] [--fps "
+            "N] "
             "[--display ID] [--no-ack] [--cursors] [--follow] [--keyframe-after N] "
             "[--resize-after N WxH] [--select-after N ID] [--point-after N X Y] "
             "[--move-after N DX DY] | move DX DY | point X Y | follow [on|off] | select ID\n",

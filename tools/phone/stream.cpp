@@ -57,11 +57,11 @@ int failed(const std::string& text) {
 Result<StreamOptions> parse_stream_options(const std::vector<std::string>& words) {
     // Each option and the number of words that follow it.
     static const std::map<std::string, std::size_t> arity = {
-        {"--no-ack", 0},         {"--cursors", 0},      {"--follow", 0},
-        {"--seconds", 1},        {"--frames", 1},       {"--out", 1},
-        {"--size", 1},           {"--fps", 1},          {"--display", 1},
-        {"--keyframe-after", 1}, {"--resize-after", 2}, {"--select-after", 2},
-        {"--point-after", 3},    {"--move-after", 3}};
+        {"--no-ack", 0},       {"--cursors", 0},        {"--follow", 0},
+        {"--seconds", 1},      {"--frames", 1},         {"--formats", 1},
+        {"--out", 1},          {"--size", 1},           {"--fps", 1},
+        {"--display", 1},      {"--keyframe-after", 1}, {"--resize-after", 2},
+        {"--select-after", 2}, {"--point-after", 3},    {"--move-after", 3}};
     StreamOptions options;
     auto& request = options.request;
     // Actions are built once the whole line is read: a later request is the first one with
@@ -93,6 +93,11 @@ Result<StreamOptions> parse_stream_options(const std::vector<std::string>& words
             if (!frames)
                 return fail(frames.error());
             options.frames = *frames;
+        } else if (word == "--formats") {
+            auto formats = number<std::uint64_t>(item[1], 0, UINT64_MAX);
+            if (!formats)
+                return fail(formats.error());
+            options.formats = *formats;
         } else if (word == "--out") {
             options.out = item[1];
         } else if (word == "--size") {
@@ -185,6 +190,7 @@ int stream(Client& client, const StreamOptions& options) {
             return failed("cannot write " + options.out);
     }
     std::uint64_t frames = 0, keyframes = 0, bytes = 0, formats = 0;
+    bool frame_after_last_format = false;
     std::size_t next_action = 0;
     bool keyframe_asked = false;
     // Sends the actions due once `frames` frames have arrived.
@@ -210,6 +216,7 @@ int stream(Client& client, const StreamOptions& options) {
     auto next_ping = start;
     const auto done = [&] {
         return (options.frames != 0 && frames >= options.frames) ||
+               (options.formats != 0 && formats >= options.formats && frame_after_last_format) ||
                Clock::now() - start >= std::chrono::duration<double>(options.seconds);
     };
     while (!done()) {
@@ -225,6 +232,7 @@ int stream(Client& client, const StreamOptions& options) {
         }
         if (auto* format = std::get_if<wire::host::StreamFormat>(&message->message)) {
             ++formats;
+            frame_after_last_format = false;
             std::printf("format %ux%u display %u fps %u\n", format->width, format->height,
                         format->display_id, format->fps);
             if (out) {
@@ -237,6 +245,7 @@ int stream(Client& client, const StreamOptions& options) {
                 gaps.push_back(std::chrono::duration<double, std::milli>(now - last).count());
             last = now;
             ++frames;
+            frame_after_last_format = true;
             keyframes += frame->keyframe;
             bytes += frame->data->size();
             if (out) {

@@ -21,7 +21,9 @@ struct StreamAction {
 struct StreamOptions {
     double seconds = 5;        // the longest the stream runs
     std::uint64_t frames = 0;  // ends after this many frames; 0: only the time ends it
-    std::string out;           // the received video as an H.264 byte stream with start codes
+    // Ends at the first frame after this many formats (a still screen sends few frames).
+    std::uint64_t formats = 0;
+    std::string out;  // the received video as an H.264 byte stream with start codes
     wire::client::StreamRequest request{0, 0, 0, 30, 0, wire::Codec::H264};
     bool ack = true;
     bool cursors = false;  // print the pointer reports
