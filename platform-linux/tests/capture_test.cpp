@@ -287,12 +287,14 @@ struct Received {
     std::mutex mutex;
     std::condition_variable changed;
     std::vector<PictureRef> pictures;
+    std::vector<std::uint64_t> timestamps;
     std::vector<std::string> ends;
 
     PictureSink picture_sink() {
-        return [this](PictureRef picture, std::uint64_t) {
+        return [this](PictureRef picture, std::uint64_t timestamp_us) {
             std::lock_guard lock(mutex);
             pictures.push_back(std::move(picture));
+            timestamps.push_back(timestamp_us);
             changed.notify_all();
         };
     }
@@ -428,6 +430,25 @@ TEST_F(CaptureOnX11, ShowsAnotherMonitorAtAnotherSizeWhenAsked) {
         1, [](const Picture& p) { return p.width() == 640 && at(p, 10, 10) == GREEN; });
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->height(), 360U);
+}
+
+TEST_F(CaptureOnX11, TakesPicturesAtMostAtThePlannedRate) {
+    Received received;
+    auto loop = CaptureLoop::start(display(), monitor_at(1920), {640, 360, 20},
+                                   received.picture_sink(), received.end_sink(), 5s);
+    ASSERT_TRUE(loop) << loop.error().text;
+    // The monitor changes far more often than 20 times a second.
+    Painter painter(display());
+    ASSERT_TRUE(painter.ok());
+    for (int i = 0; received.count() < 8 && i < 100000; ++i) {
+        painter.fill(1920, 0, 64, 64, i % 2 == 0 ? GREEN : BLUE);
+    }
+    loop->reset();
+    std::lock_guard lock(received.mutex);
+    ASSERT_GE(received.timestamps.size(), 8U);
+    for (std::size_t i = 1; i < received.timestamps.size(); ++i) {
+        EXPECT_GE(received.timestamps[i] - received.timestamps[i - 1], 50'000U - 1) << i;
+    }
 }
 
 // Encoded frames and the other events of a pipeline; frames are acknowledged at once.
