@@ -123,7 +123,6 @@ class Worker {
         if (auto first = capture(); !first) {
             return fail(CaptureStartFailure{first.error(), true});
         }
-        next_pointer_poll_ = last_capture_ + interval_;
         next_monitor_check_ = last_capture_ + MONITOR_CHECK_PERIOD;
         return {};
     }
@@ -276,6 +275,7 @@ class Worker {
         // The cursor goes where the pointer is now, not where the last poll saw it.
         pointer_ = source_->pointer();
         const auto now = Clock::now();
+        next_pointer_poll_ = now + interval_;  // this was the poll
         const std::uint64_t timestamp = monotonic_us(now);
         if (auto grabbed = source_->grab(region_, pointer_, *picture); !grabbed) {
             return grabbed;
