@@ -330,8 +330,27 @@ TEST_F(UiWindow, DotPulsesWhileWaitingAndStaysSolidWhenConnected) {
         EXPECT_EQ(pulse_target(c.connected, c.current), c.target) << c.current;
     }
 
+    // Hidden, each refresh gives the dot its next state at once.
     PairingWindow window{QIcon()};
+    std::vector<double> seen;
+    for (int i = 0; i < 4; ++i) {
+        window.update_top(waiting(), std::nullopt, 1'000'000);
+        seen.push_back(window.dot_opacity());
+    }
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        EXPECT_TRUE(seen[i] == 0.3 || seen[i] == 1.0) << seen[i];
+        if (i > 0) {
+            EXPECT_NE(seen[i], seen[i - 1]);
+        }
+    }
+    window.update_top(connected(), std::nullopt, 1'000'000);
+    window.update_top(connected(), std::nullopt, 1'000'000);
+    EXPECT_EQ(window.dot_opacity(), 1.0);
+
+    // On screen the change is animated from where the dot is.
+    window.show();
     window.update_top(waiting(), std::nullopt, 1'000'000);
+    EXPECT_EQ(window.dot_opacity(), 1.0);
     EXPECT_EQ(window.dot_opacity_target(), 0.3);
     window.update_top(connected(), std::nullopt, 1'000'000);
     EXPECT_EQ(window.dot_opacity_target(), 1.0);

@@ -278,10 +278,16 @@ void PairingWindow::show_status(const QString& text, bool connected) {
     // Pulses while waiting (one second per cycle at the half-second refresh); solid when
     // connected.
     const double current = dot_opacity_->opacity();
+    dot_target_ = pulse_target(connected, current);
     dot_pulse_->stop();
+    if (!isVisible()) {
+        // Nobody sees it: no animation ticking sixty times a second while in the tray.
+        dot_opacity_->setOpacity(dot_target_);
+        return;
+    }
     dot_pulse_->setDuration(PULSE_MS);
     dot_pulse_->setStartValue(current);
-    dot_pulse_->setEndValue(pulse_target(connected, current));
+    dot_pulse_->setEndValue(dot_target_);
     dot_pulse_->start();
 }
 
@@ -290,7 +296,7 @@ double PairingWindow::dot_opacity() const {
 }
 
 double PairingWindow::dot_opacity_target() const {
-    return dot_pulse_->endValue().toDouble();
+    return dot_target_;
 }
 
 double PairingWindow::qr_opacity() const {

@@ -127,6 +127,7 @@ class PairingWindow final : public QWidget {
     QPropertyAnimation* qr_fade_;
     QGraphicsOpacityEffect* dot_opacity_;
     QPropertyAnimation* dot_pulse_;
+    double dot_target_ = 1.0;
     std::optional<bool> dot_connected_;  // the colours last applied
     bool only_way_in_ = false;
 };
