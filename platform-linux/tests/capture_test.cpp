@@ -264,8 +264,12 @@ class Painter {
         fg.green = static_cast<unsigned short>(colour[1] * 257);
         fg.blue = static_cast<unsigned short>(colour[0] * 257);
         XColor bg{};
+        const Cursor previous = cursor_;
         cursor_ = XCreatePixmapCursor(d_, shape, shape, &fg, &bg, 0, 0);
         XDefineCursor(d_, root(), cursor_);
+        if (previous != 0) {
+            XFreeCursor(d_, previous);
+        }
         XFreeGC(d_, gc);
         XFreePixmap(d_, shape);
         XSync(d_, False);
@@ -409,6 +413,11 @@ TEST_F(CaptureOnX11, ScalesToThePlanAndTakesPicturesOnlyWhenTheMonitorChanges) {
     const auto before = received.count();
     painter.move_pointer(1920 + 800, 800);
     EXPECT_TRUE(received.wait_for(before, [](const Picture& p) { return at(p, 402, 402) == RED; }));
+    // So is a new cursor shape over it.
+    const auto reshaped = received.count();
+    painter.solid_cursor(GREEN);
+    EXPECT_TRUE(
+        received.wait_for(reshaped, [](const Picture& p) { return at(p, 402, 402) == GREEN; }));
     EXPECT_TRUE(received.ends.empty());
 }
 
