@@ -16,7 +16,6 @@
 namespace {
 
 using namespace mirravale::host::testing;
-using mirravale::platform::testing::VirtualMonitor;
 using mirravale::platform::testing::Xvfb;
 using mirravale::platform::testing::XvfbOptions;
 
