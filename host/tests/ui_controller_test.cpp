@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QFile>
 #include <QGuiApplication>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <asio/io_context.hpp>
@@ -373,6 +374,15 @@ TEST(UiQtLog, QtMessagesGoToTheLogWithTheirLevelAndCategory) {
               "error mirravale::ui lost the display category=qt.qpa.xcb\n");
 }
 
+TEST(UiScreenNames, TheApplicationsScreensAreListedInItsOrder) {
+    testing::qt_app();
+    const auto screens = current_screens();
+    const auto qt = QGuiApplication::screens();
+    ASSERT_EQ(screens.size(), static_cast<std::size_t>(qt.size()));
+    ASSERT_FALSE(screens.empty());
+    EXPECT_EQ(screens[0].geometry, qt[0]->geometry());  // one pixel per point here
+}
+
 TEST(UiScreenNames, ScreensAreMatchedToDisplaysByTheirRectangles) {
     const std::vector<core::Display> displays = {
         {11, "Display 1", {0, 0, 1920, 1080}, 1920, 1080, true},
@@ -394,6 +404,9 @@ TEST(UiScreenNames, ScreensAreMatchedToDisplaysByTheirRectangles) {
         {"a screen without a display is left out",
          {{"Ghost", {0, 0, 800, 600}}, {"Laptop panel", {0, 0, 1920, 1080}}},
          {{11, "Laptop panel"}}},
+        {"a screen without a name keeps its display's own",
+         {{"", {1920, 0, 2560, 1440}}, {"B", {1920, 0, 2560, 1440}}},
+         {{33, "B"}}},
         {"no screens", {}, {}},
     };
     for (const auto& c : cases) {

@@ -36,7 +36,10 @@ platform::DisplayNames names_for_screens(const std::vector<ScreenEntry>& screens
         for (std::size_t i = 0; i < displays.size(); ++i) {
             if (!taken[i] && same_rect(screen.geometry, displays[i].frame)) {
                 taken[i] = true;
-                names.emplace_back(displays[i].id, screen.name);
+                // A blank name would replace a useful default ("Display 1") with nothing.
+                if (!screen.name.empty()) {
+                    names.emplace_back(displays[i].id, screen.name);
+                }
                 break;
             }
         }

@@ -18,7 +18,7 @@ struct ScreenEntry {
 };
 
 // One (id, name) per screen, in screen order, for the first display not yet taken with the same
-// rectangle; screens without such a display are left out.
+// rectangle; screens without such a display, or without a name, are left out.
 platform::DisplayNames names_for_screens(const std::vector<ScreenEntry>& screens,
                                          const std::vector<core::Display>& displays);
 
