@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -205,7 +206,8 @@ Run ours(const Server& server) {
 }
 
 Run peer(const Server& server) {
-    const std::string log = "/tmp/mirravale-bench-capture-ffmpeg.log";
+    const std::string log =
+        (std::filesystem::temp_directory_path() / "mirravale-bench-capture-ffmpeg.log").string();
     const double s0 = process_cpu(server.pid);
     const double c0 = cpu_seconds(RUSAGE_CHILDREN);
     const auto t0 = Clock::now();
