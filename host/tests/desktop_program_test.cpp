@@ -94,7 +94,7 @@ bool near(std::array<int, 3> got, std::array<int, 3> wanted) {
     return true;
 }
 
-class DesktopProgram : public ::testing::Test {
+class TwoMonitorProgram : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         auto started = Xvfb::start(left_and_smaller_right());
@@ -129,7 +129,7 @@ class DesktopProgram : public ::testing::Test {
     static inline std::vector<DisplayLine> displays;
 };
 
-TEST_F(DesktopProgram, ListsBothMonitorsAndStreamsTheSecondAtItsSize) {
+TEST_F(TwoMonitorProgram, ListsBothMonitorsAndStreamsTheSecondAtItsSize) {
     EXPECT_EQ(displays[0].width, 1920);
     EXPECT_EQ(displays[0].height, 1080);
     EXPECT_TRUE(displays[0].main);
@@ -167,7 +167,7 @@ TEST_F(DesktopProgram, ListsBothMonitorsAndStreamsTheSecondAtItsSize) {
     EXPECT_FALSE(near(pixel(1000, 600), {255, 140, 0}));
 }
 
-TEST_F(DesktopProgram, FollowingThePointerAcrossTheEdgeRetargetsTheStream) {
+TEST_F(TwoMonitorProgram, FollowingThePointerAcrossTheEdgeRetargetsTheStream) {
     const auto right = std::to_string(displays[1].id);
     const auto video = host->dir() / "followed.h264";
     // The pointer to the middle of the right monitor, then one monitor width to the left: onto
