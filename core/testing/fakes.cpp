@@ -155,7 +155,7 @@ bool FakePipeline::Stream::admit_and_emit(pipeline::Frame frame) const {
     if (!gate->admit()) {
         return false;
     }
-    emit(std::move(frame));
+    deliver(std::move(frame));
     return true;
 }
 

@@ -119,7 +119,7 @@ class FakePipeline : public ScreenPipeline {
         std::atomic<int> keyframe_requests{0};
         std::atomic<bool> released{false};  // its handle was destroyed
 
-        void emit(PipelineEvent event) const { sink(std::move(event)); }
+        void deliver(PipelineEvent event) const { sink(std::move(event)); }
         // Admits one picture through the gate and reports it as `frame`, as an encoder would;
         // false (and nothing emitted) when the gate refuses.
         bool admit_and_emit(pipeline::Frame frame) const;

@@ -51,7 +51,7 @@ TEST(FakePipeline, EmitsThroughTheSinkOnlyWhatTheGateAdmits) {
     EXPECT_TRUE(stream->admit_and_emit(fake_frame(true)));
     EXPECT_TRUE(stream->admit_and_emit(fake_frame(false)));
     EXPECT_FALSE(stream->admit_and_emit(fake_frame(false)));
-    stream->emit(pipeline::Stopped{"gone"});
+    stream->deliver(pipeline::Stopped{"gone"});
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_FALSE(std::get<pipeline::Frame>(seen[0]).parameter_sets.empty());
     EXPECT_TRUE(std::get<pipeline::Frame>(seen[1]).parameter_sets.empty());

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-// Before any Qt header: Qt defines `emit` as a macro, and the fakes have a member of that name.
-#include "core/testing/fakes.hpp"
-
 #include <chrono>
 #include <cstdlib>
 #include <memory>
@@ -19,6 +16,7 @@
 #include <asio/io_context.hpp>
 
 #include "core/service.hpp"
+#include "core/testing/fakes.hpp"
 #include "host/tests/ui_app.hpp"
 #include "host/ui/app.hpp"
 #include "host/ui/controller.hpp"
