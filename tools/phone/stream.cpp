@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <map>
+#include <memory>
 
 namespace mirravale::phone {
 
@@ -183,12 +184,13 @@ std::string describe(const wire::ClientMessage& message) {
 int stream(Client& client, const StreamOptions& options) {
     if (auto sent = client.send({options.request}); !sent)
         return failed(sent.error());
-    std::FILE* out = nullptr;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
     if (!options.out.empty()) {
-        out = std::fopen(options.out.c_str(), "wb");
-        if (!out)
+        file.reset(std::fopen(options.out.c_str(), "wb"));
+        if (!file)
             return failed("cannot write " + options.out);
     }
+    std::FILE* out = file.get();
     std::uint64_t frames = 0, keyframes = 0, bytes = 0, formats = 0;
     bool frame_after_last_format = false;
     std::size_t next_action = 0;
@@ -276,8 +278,7 @@ int stream(Client& client, const StreamOptions& options) {
             return failed("the host said goodbye: " + goodbye->message);
         }
     }
-    if (out)
-        std::fclose(out);
+    file.reset();  // complete on disk before the summary says so
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     std::sort(gaps.begin(), gaps.end());
     const auto pct = [&](double p) {
