@@ -7,6 +7,7 @@
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QScreen>
 
 #include "host/tests/ui_app.hpp"
@@ -275,6 +276,41 @@ TEST_F(GuideOnScreen, PanelHoldsTheIconTitleAndExplanation) {
     EXPECT_TRUE(panel.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(panel.grab().save(
         QString::fromStdString((host::testing::screenshot_dir() / "guide-panel.png").string())));
+}
+
+TEST(GuidePanelTexts, AreTheTablesKeysInBothLanguages) {
+    host::testing::qt_app();
+    struct Reset {
+        ~Reset() { decide_language(false); }
+    } reset;
+    decide_language(true);
+    GuidePanel panel(application_icon());
+    EXPECT_EQ(panel.title()->text().toStdString(), "Glissez Mirravale dans la liste");
+    EXPECT_EQ(panel.icon()->toolTip().toStdString(), "Glissez dans la liste");
+    EXPECT_EQ(
+        panel.explanation()->text().toStdString(),
+        "Glissez cette ic\u00f4ne dans la liste, puis activez Mirravale. D\u00e9j\u00e0 l\u00e0 "
+        "mais sans effet ? Retirez-le avec \u2212, puis glissez-le \u00e0 nouveau.");
+    EXPECT_TRUE(panel.grab().save(
+        QString::fromStdString((host::testing::screenshot_dir() / "guide-panel-fr.png").string())));
+}
+
+TEST_F(GuideOnScreen, DraggingTheBackgroundMovesThePanel) {
+    GuidePanel& panel = guide->panel();
+    panel.move(100, 100);
+    panel.show();
+    const QPointF inside(300, 110);  // right of the explanation, below it
+    const auto send = [&](QEvent::Type type, QPointF global, Qt::MouseButtons buttons) {
+        QMouseEvent event(type, global - QPointF(panel.pos()), global, Qt::LeftButton, buttons,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(&panel, &event);
+    };
+    send(QEvent::MouseButtonPress, inside + QPointF(100, 100), Qt::LeftButton);
+    send(QEvent::MouseMove, inside + QPointF(150, 130), Qt::LeftButton);
+    EXPECT_EQ(panel.pos(), QPoint(150, 130));
+    send(QEvent::MouseButtonRelease, inside + QPointF(150, 130), Qt::NoButton);
+    send(QEvent::MouseMove, inside + QPointF(400, 400), Qt::NoButton);
+    EXPECT_EQ(panel.pos(), QPoint(150, 130));
 }
 
 TEST_F(GuideOnScreen, DragCarriesTheProgramsFile) {

@@ -121,11 +121,27 @@ GuidePanel::GuidePanel(const QIcon& app_icon)
 }
 
 void GuidePanel::mousePressEvent(QMouseEvent* event) {
-    // Dragging the background moves the panel, as its title bar would.
-    if (event->button() == Qt::LeftButton && windowHandle() != nullptr) {
-        windowHandle()->startSystemMove();
-    }
+    // Dragging the background moves the panel, as its title bar would: through the window
+    // manager when there is one that can, else by following the pointer here.
     event->accept();
+    if (event->button() != Qt::LeftButton) {
+        return;
+    }
+    if (windowHandle() == nullptr || !windowHandle()->startSystemMove()) {
+        grabbed_at_ = event->globalPosition().toPoint() - pos();
+    }
+}
+
+void GuidePanel::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+    if (grabbed_at_ && (event->buttons() & Qt::LeftButton)) {
+        move(event->globalPosition().toPoint() - *grabbed_at_);
+    }
+}
+
+void GuidePanel::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+    grabbed_at_.reset();
 }
 
 std::unique_ptr<GuidePlatform> x11_guide_platform(

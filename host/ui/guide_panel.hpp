@@ -55,8 +55,11 @@ class GuidePanel final : public QWidget {
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
+    std::optional<QPoint> grabbed_at_;  // where the background was pressed, while moved by hand
     DragIcon* icon_;
     QLabel* title_;
     QLabel* explanation_;
