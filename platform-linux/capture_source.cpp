@@ -18,46 +18,6 @@
 #include <libyuv/scale_argb.h>
 
 namespace mirravale::platform {
-namespace {
-
-// Xlib ends the process when any connection breaks, unless the global handler returns and the
-// connection has an exit handler of its own. Only the capture's connections are allowed to
-// survive; every other connection keeps the old behaviour.
-std::mutex survivors_mutex;
-std::vector<Display*> survivors;
-XIOErrorHandler previous_io_handler = nullptr;
-
-int on_io_error(Display* d) {
-    {
-        std::lock_guard lock(survivors_mutex);
-        if (std::find(survivors.begin(), survivors.end(), d) != survivors.end()) {
-            return 0;
-        }
-    }
-    return previous_io_handler != nullptr ? previous_io_handler(d) : 0;
-}
-
-void on_connection_lost(Display*, void* flag) {
-    static_cast<std::atomic<bool>*>(flag)->store(true);
-}
-
-void survive_loss(Display* d, std::atomic<bool>* flag) {
-    static std::once_flag installed;
-    std::call_once(installed, [] { previous_io_handler = XSetIOErrorHandler(on_io_error); });
-    {
-        std::lock_guard lock(survivors_mutex);
-        survivors.push_back(d);
-    }
-    XSetIOErrorExitHandler(d, on_connection_lost, flag);
-}
-
-void forget_survivor(Display* d) {
-    std::lock_guard lock(survivors_mutex);
-    survivors.erase(std::remove(survivors.begin(), survivors.end(), d), survivors.end());
-}
-
-}  // namespace
-
 struct CaptureSource::Native {
     Display* display = nullptr;
     Window root = 0;
@@ -90,7 +50,6 @@ Result<std::unique_ptr<CaptureSource>> CaptureSource::open(const std::string& di
 Status CaptureSource::setup(Display* d) {
     Native& n = *native_;
     n.display = d;
-    survive_loss(d, &lost_);
     const int screen = DefaultScreen(d);
     n.root = RootWindow(d, screen);
     n.visual = DefaultVisual(d, screen);
@@ -149,9 +108,6 @@ CaptureSource::~CaptureSource() {
         connection_->with([&](Display* display) { release_image(display); });
     }
     connection_.reset();
-    if (d != nullptr) {
-        forget_survivor(d);
-    }
 }
 
 int CaptureSource::descriptor() {

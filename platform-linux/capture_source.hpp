@@ -40,7 +40,7 @@ class CaptureSource {
     // The connection's descriptor, to wait on.
     int descriptor();
     // The server went away; every later call does nothing.
-    bool lost() const { return lost_.load(); }
+    bool lost() const { return connection_->lost(); }
 
     struct News {
         bool damage = false;        // something was drawn since the damage was last taken
@@ -72,7 +72,6 @@ class CaptureSource {
     void release_image(Display* d);
 
     std::unique_ptr<X11Connection> connection_;
-    std::atomic<bool> lost_{false};
     struct Native;
     std::unique_ptr<Native> native_;
     CursorImage cursor_;

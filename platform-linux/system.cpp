@@ -248,7 +248,8 @@ core::PermissionSet X11Permissions::permissions() {
     });
     std::uint8_t bits = 0;
     bits |= capture ? core::PermissionSet::SCREEN_RECORDING : 0;
-    bits |= xtest_ ? core::PermissionSet::ACCESSIBILITY : 0;
+    // Nothing can be injected through a connection whose server went away.
+    bits |= xtest_ && !connection_->lost() ? core::PermissionSet::ACCESSIBILITY : 0;
     return core::PermissionSet{bits};
 }
 

@@ -1,8 +1,8 @@
 #pragma once
-// One connection to the X server, owned by one adapter. Xlib is not thread-safe unless
-// XInitThreads() runs before any other Xlib call in the process, which a library cannot promise;
-// so every adapter opens its own connection and uses it under that connection's lock.
+// One connection to the X server, owned by one adapter. Every adapter opens its own connection
+// and uses it under that connection's lock, so no two threads share one Display.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,13 +17,17 @@ namespace mirravale::platform {
 class X11Connection {
   public:
     // Opens the display named (empty: the one $DISPLAY names). Protocol errors on any
-    // connection of this process are reported through `trap_errors` instead of ending it.
+    // connection of this process are reported through `trap_errors` instead of ending it, and
+    // a server that goes away marks the connection lost instead of ending the process.
     static Result<std::unique_ptr<X11Connection>> open(const std::string& name = {});
     ~X11Connection();
     X11Connection(const X11Connection&) = delete;
     X11Connection& operator=(const X11Connection&) = delete;
 
     // Runs fn(Display*) under this connection's lock.
+    // The server went away: Xlib calls on this connection now return at once without effect.
+    bool lost() const { return lost_.load(); }
+
     template <class F>
     decltype(auto) with(F&& fn) {
         std::lock_guard lock(mutex_);
@@ -34,6 +38,7 @@ class X11Connection {
     explicit X11Connection(Display* display) : display_(display) {}
     std::mutex mutex_;
     Display* display_;
+    std::atomic<bool> lost_{false};
 };
 
 // Runs fn() with the X protocol errors that its requests on `display` cause recorded rather than

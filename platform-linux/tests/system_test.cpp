@@ -174,6 +174,28 @@ TEST_F(X11SystemTest, DesktopPortsUseTheServerWhenOneAnswers) {
     EXPECT_TRUE(open_desktop_ports(false, ":65000").displays->displays().empty());
 }
 
+// The host keeps running for its phone when the X server goes away under it; only the calls on
+// the lost connections stop doing anything.
+TEST(DesktopPorts, OutliveTheirServer) {
+    XvfbOptions options;
+    options.width = 640;
+    options.height = 480;
+    auto server = Xvfb::start(options);
+    ASSERT_TRUE(server) << server.error();
+    const auto desktop = open_desktop_ports(false, (*server)->display());
+    ASSERT_TRUE(desktop.has_display);
+    ASSERT_EQ(desktop.displays->displays().size(), 1u);
+
+    server->reset();
+    EXPECT_TRUE(desktop.displays->displays().empty());
+    desktop.input->inject(core::input::MoveTo{10, 10});
+    desktop.input->inject(core::input::Text{"still here"});
+    EXPECT_EQ(desktop.input->cursor_position(), std::nullopt);
+    desktop.input->release_all();
+    EXPECT_EQ(desktop.permissions->permissions().bits, 0);
+    { auto guard = desktop.power->keep_awake(); }
+}
+
 TEST(X11Permissions, NoInjectionWithoutXtest) {
     XvfbOptions options;
     options.arguments = {"-extension", "XTEST"};
