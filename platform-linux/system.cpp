@@ -16,6 +16,7 @@
 #include <fmt/format.h>
 
 #include "core/log.hpp"
+#include "platform-linux/thread_name.hpp"
 
 extern char** environ;
 
@@ -254,24 +255,52 @@ core::PermissionSet X11Permissions::permissions() {
 }
 
 void X11Permissions::open_settings(Permission which, std::chrono::nanoseconds delay) {
-    std::thread([launcher = launcher_, target = settings_target(which), delay] {
-        std::this_thread::sleep_for(delay);  // resumes after signals by itself
-        char* argv[] = {const_cast<char*>(launcher.c_str()), const_cast<char*>(target.c_str()),
-                        nullptr};
-        pid_t pid = 0;
-        const int error = posix_spawnp(&pid, launcher.c_str(), nullptr, nullptr, argv, environ);
-        if (error != 0) {
-            logger()->warn("could not open System Settings: {}", std::strerror(error));
+    std::lock_guard lock(openers_mutex_);
+    std::erase_if(openers_, [](const Opener& opener) { return opener.done->load(); });
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto launch = [this, done, target = settings_target(which), delay](std::stop_token stop) {
+        set_thread_name("mirravale-settings");  // cut to 15 bytes by Linux
+        open_after(target, delay, stop);
+        done->store(true);
+    };
+    openers_.push_back({done, std::jthread(std::move(launch))});
+}
+
+void X11Permissions::open_after(const std::string& target, std::chrono::nanoseconds delay,
+                                std::stop_token stop) {
+    {
+        std::unique_lock wait(openers_mutex_);
+        openers_wake_.wait_for(wait, stop, delay, [] { return false; });
+        if (stop.stop_requested()) {
             return;
         }
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0) {
-            if (errno != EINTR) {
-                logger()->warn("could not open System Settings: {}", std::strerror(errno));
-                return;
-            }
+    }
+    char* argv[] = {const_cast<char*>(launcher_.c_str()), const_cast<char*>(target.c_str()),
+                    nullptr};
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, launcher_.c_str(), nullptr, nullptr, argv, environ);
+    if (error != 0) {
+        logger()->warn("could not open System Settings: {}", std::strerror(error));
+        return;
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            logger()->warn("could not open System Settings: {}", std::strerror(errno));
+            return;
         }
-    }).detach();
+    }
+}
+
+X11Permissions::~X11Permissions() {
+    std::vector<Opener> openers;
+    {
+        std::lock_guard lock(openers_mutex_);
+        openers.swap(openers_);
+    }
+    for (auto& opener : openers) {
+        opener.thread.request_stop();
+    }
 }
 
 struct X11Power::Suspender {

@@ -4,13 +4,16 @@
 // Global points here are root-window coordinates: the monitors' rectangles, the pointer and the
 // injected motion all use them, and X11 has no scale between points and pixels.
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -81,17 +84,29 @@ class X11Permissions final : public core::PermissionProbe {
     // the server offers XTEST to this connection.
     core::PermissionSet permissions() override;
     // Runs the launcher with the permission's target after `delay`, on a thread of its own;
-    // returns at once.
+    // returns at once. Destruction cancels the launches still waiting out their delay and
+    // waits for those already running.
     void open_settings(Permission which, std::chrono::nanoseconds delay);
+    ~X11Permissions() override;
     // There is no settings window to place a guide next to.
     std::optional<core::Rect> settings_window() { return std::nullopt; }
 
   private:
     X11Permissions(std::unique_ptr<X11Connection> connection, bool xtest, std::string launcher)
         : connection_(std::move(connection)), xtest_(xtest), launcher_(std::move(launcher)) {}
+    void open_after(const std::string& target, std::chrono::nanoseconds delay,
+                    std::stop_token stop);
+
     std::unique_ptr<X11Connection> connection_;
     bool xtest_;
     std::string launcher_;
+    std::mutex openers_mutex_;
+    std::condition_variable_any openers_wake_;
+    struct Opener {
+        std::shared_ptr<std::atomic<bool>> done;
+        std::jthread thread;
+    };
+    std::vector<Opener> openers_;  // finished ones are joined at the next launch
 };
 
 class X11Power final : public core::PowerAssertion {

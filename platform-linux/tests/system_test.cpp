@@ -297,6 +297,11 @@ TEST(X11Permissions, OpensTheSettingsTargetAfterTheDelay) {
     (*broken)->open_settings(Permission::ScreenRecording, std::chrono::nanoseconds(0));
     EXPECT_TRUE(
         lines.wait_for("warning could not open System Settings: No such file or directory"));
+
+    // Letting go of the adapter cancels a launch still waiting out its delay (else this waits
+    // for an hour).
+    (*broken)->open_settings(Permission::ScreenRecording, std::chrono::hours(1));
+    broken->reset();
 }
 
 // Reads the screen saver's state and waits for its notices.
