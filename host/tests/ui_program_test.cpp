@@ -1,15 +1,20 @@
 // The desktop program on a private X server: its window appears at launch, the QR code on the
 // screen reads back as the pairing link, and a phone that pairs with that link and takes control
 // sends the window out of the way: hidden when a system tray holds the program's icon,
-// minimised when the window is the only way back in. Also what `cmake --install` puts in place.
+// minimised when the window is the only way back in. The permission guide of a program that
+// lacks both permissions. Also what `cmake --install` puts in place.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <regex>
@@ -18,12 +23,14 @@
 #include <vector>
 
 #include "host/tests/program_fixture.hpp"
+#include "platform-linux/system.hpp"
 #include "platform-linux/tests/xvfb_fixture.hpp"
 
 // Xlib last: its macros (None, Status, Bool) clash with the names above.
 // clang-format off
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
 #include <X11/extensions/Xfixes.h>
 // clang-format on
 constexpr long X_NONE = None;
@@ -121,6 +128,27 @@ class Observer {
             }
         }
         return false;
+    }
+
+    // Where a top-level window of the program of that size and on screen has its top-left
+    // corner.
+    std::optional<std::pair<int, int>> shown_at(int width, int height) {
+        for (const Window w : children(root_)) {
+            XWindowAttributes a;
+            if (XGetWindowAttributes(display_, w, &a) && a.map_state == IsViewable &&
+                a.width == width && a.height == height && name(w) == "Mirravale") {
+                return std::pair{a.x, a.y};
+            }
+        }
+        return std::nullopt;
+    }
+
+    // A click of the left button, as a person's.
+    void click(int x, int y) {
+        XTestFakeMotionEvent(display_, -1, x, y, 0);
+        XTestFakeButtonEvent(display_, 1, True, 0);
+        XTestFakeButtonEvent(display_, 1, False, 0);
+        XSync(display_, False);
     }
 
     // A window of the program docked in the tray: one of its windows that is not a child of
@@ -308,6 +336,70 @@ TEST_P(DesktopProgram, ShowsTheCodeOnScreenAndGoesAwayWhenAPhoneTakesControl) {
 
 INSTANTIATE_TEST_SUITE_P(Ui, DesktopProgram, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "WithTray" : "WithoutTray"; });
+
+// A program that may neither read the screen nor inject input (an untrusted client) offers
+// both "Allow…" buttons. Pressing one opens the settings target through the desktop's opener and,
+// with no settings window to stand beside, shows the guide panel at the bottom centre.
+TEST(DesktopGuide, AllowOpensTheSettingsAndShowsThePanel) {
+    platform::testing::XvfbOptions screen;
+    screen.width = SCREEN_WIDTH;
+    screen.height = SCREEN_HEIGHT;
+    screen.access_control = true;
+    auto server = platform::testing::Xvfb::start(screen);
+    ASSERT_TRUE(server.ok()) << server.error();
+    const auto untrusted = (*server)->untrusted_authority();
+    ASSERT_TRUE(untrusted.ok()) << untrusted.error();
+    const std::string display = (*server)->display();
+    std::optional<Observer> x;
+    {
+        platform::testing::ScopedAuthority trusted((*server)->authority());
+        x.emplace(display);
+    }
+    ASSERT_TRUE(x->ok());
+
+    // The opener is a stand-in that writes what it was given into a pipe the test waits on.
+    testing::TempDir bin("mirravale-opener");
+    const auto pipe = bin.path() / "opened";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    const int opened = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(opened, 0);
+    {
+        std::ofstream opener(bin.path() / "xdg-open");
+        opener << "#!/bin/sh\nprintf '%s\\n' \"$1\" > '" << pipe.string() << "'\n";
+    }
+    std::filesystem::permissions(bin.path() / "xdg-open", std::filesystem::perms::owner_all);
+
+    testing::TempDir nowhere("mirravale-no-bus");
+    testing::ProgramOptions options;
+    options.headless = false;
+    const char* path = std::getenv("PATH");
+    options.environment = {
+        {"DISPLAY", display},
+        {"XAUTHORITY", *untrusted},
+        {"PATH", bin.path().string() + ":" + (path ? path : "")},
+        {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (nowhere.path() / "bus").string()}};
+    testing::Program program(options);
+
+    std::optional<std::pair<int, int>> window;
+    ASSERT_TRUE(x->wait_until([&] { return (window = x->shown_at(400, 722)).has_value(); }))
+        << program.output();
+    // The accessibility row's button: 266, 118, 100 x 28 from the bottom left of 400 x 722.
+    x->click(window->first + 266 + 50, window->second + 722 - 118 - 14);
+
+    pollfd wait{opened, POLLIN, 0};
+    ASSERT_EQ(poll(&wait, 1, 20'000), 1) << "the opener never ran\n" << program.output();
+    char given[256] = {};
+    ASSERT_GT(read(opened, given, sizeof given - 1), 0);
+    close(opened);
+    EXPECT_EQ(std::string(given),
+              platform::settings_target(platform::Permission::Accessibility) + "\n");
+
+    std::optional<std::pair<int, int>> panel;
+    ASSERT_TRUE(x->wait_until([&] { return (panel = x->shown_at(400, 124)).has_value(); }))
+        << program.output();
+    EXPECT_EQ(*panel, std::pair((SCREEN_WIDTH - 400) / 2, SCREEN_HEIGHT - 40 - 124));
+    EXPECT_TRUE(x->shown_at(400, 722));  // the window stays where it was
+}
 
 // `cmake --install` of this build puts the program, its icon and its desktop entry where a
 // desktop finds them, and the entry names that program and that icon.
