@@ -3,18 +3,10 @@
 #include <charconv>
 #include <map>
 
+#include "wire/hex.hpp"
+
 namespace mirravale::phone {
 namespace {
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 Result<std::string> percent_decode(std::string_view text) {
     std::string out;
@@ -23,10 +15,12 @@ Result<std::string> percent_decode(std::string_view text) {
             out.push_back(text[i]);
             continue;
         }
-        if (i + 2 >= text.size() || hex_value(text[i + 1]) < 0 || hex_value(text[i + 2]) < 0) {
+        if (i + 2 >= text.size() || wire::hex_digit(text[i + 1]) < 0 ||
+            wire::hex_digit(text[i + 2]) < 0) {
             return fail("a bad escape in the link");
         }
-        out.push_back(static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2])));
+        out.push_back(
+            static_cast<char>(wire::hex_digit(text[i + 1]) * 16 + wire::hex_digit(text[i + 2])));
         i += 2;
     }
     return out;
@@ -73,27 +67,6 @@ Result<asio::ip::tcp::endpoint> parse_address(std::string_view text) {
 }
 
 }  // namespace
-
-std::string to_hex(std::span<const std::uint8_t> bytes) {
-    static constexpr char DIGITS[] = "0123456789abcdef";
-    std::string out;
-    for (auto b : bytes)
-        out += {DIGITS[b >> 4], DIGITS[b & 15]};
-    return out;
-}
-
-Result<std::vector<std::uint8_t>> from_hex(std::string_view text) {
-    if (text.size() % 2)
-        return fail("odd number of hex digits");
-    std::vector<std::uint8_t> out;
-    for (std::size_t i = 0; i < text.size(); i += 2) {
-        const int hi = hex_value(text[i]), lo = hex_value(text[i + 1]);
-        if (hi < 0 || lo < 0)
-            return fail("not hexadecimal");
-        out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
-    }
-    return out;
-}
 
 Result<Link> parse_link(std::string_view url) {
     constexpr std::string_view PREFIX = "mirravale://pair?";

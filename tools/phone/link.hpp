@@ -24,7 +24,5 @@ struct Link {
 };
 
 Result<Link> parse_link(std::string_view url);
-std::string to_hex(std::span<const std::uint8_t> bytes);
-Result<std::vector<std::uint8_t>> from_hex(std::string_view text);
 
 }  // namespace mirravale::phone

@@ -29,6 +29,7 @@
 #include "tools/phone/client.hpp"
 #include "tools/phone/link.hpp"
 #include "tools/phone/stream.hpp"
+#include "wire/hex.hpp"
 
 namespace {
 
@@ -120,15 +121,12 @@ Result<std::pair<std::unique_ptr<phone::Client>, wire::host::Welcome>> log_in_st
     if (!state)
         return fail(state.error());
     auto link = link_with_override(state->link);
-    auto id = phone::from_hex(state->device_id);
-    auto token = phone::from_hex(state->token);
-    if (!link || !id || !token || id->size() != 16 || token->size() != 32) {
+    wire::DeviceId device_id{};
+    wire::HelloAuth::Token auth{};
+    if (!link || !wire::from_hex(state->device_id, device_id) ||
+        !wire::from_hex(state->token, auth.token)) {
         return fail("the stored pairing in " + state_path + " is damaged");
     }
-    wire::DeviceId device_id{};
-    std::copy(id->begin(), id->end(), device_id.begin());
-    wire::HelloAuth::Token auth{};
-    std::copy(token->begin(), token->end(), auth.token.begin());
     return log_in(*link, device_id, {auth});
 }
 
@@ -146,7 +144,7 @@ int pair(const std::string& state_path, const std::string& url) {
     const auto& welcome = session->second;
     if (!welcome.token)
         return failed("the host gave no token");
-    if (!save_state(state_path, {url, phone::to_hex(device_id), phone::to_hex(*welcome.token)})) {
+    if (!save_state(state_path, {url, wire::hex(device_id), wire::hex(*welcome.token)})) {
         return failed("cannot write " + state_path);
     }
     std::printf("paired with %s; %zu display(s)\n", welcome.host_name.c_str(),
