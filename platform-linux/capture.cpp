@@ -22,6 +22,15 @@ CaptureSettings settings_of(const core::StreamPlan& plan) {
     return CaptureSettings{plan.width, plan.height, plan.fps};
 }
 
+// The display `id` names on the X display, or the first one, from the cached monitor list.
+Result<core::Display> find_display(const std::string& display, std::uint32_t id) {
+    auto monitors = content_cache().fetch_for(display, id);
+    if (!monitors) {
+        return fail(monitors.error());
+    }
+    return choose_display(*monitors, id);
+}
+
 }  // namespace
 
 X11Pipeline::X11Pipeline(std::string display, std::shared_ptr<Feeder> feeder,
@@ -48,11 +57,7 @@ void X11Pipeline::request_keyframe() {
 
 Status X11Pipeline::retarget(const core::StreamPlan& plan) {
     const auto t0 = Clock::now();
-    auto monitors = content_cache().fetch_for(display_, plan.display_id);
-    if (!monitors) {
-        return fail(monitors.error());
-    }
-    auto monitor = choose_display(*monitors, plan.display_id);
+    auto monitor = find_display(display_, plan.display_id);
     if (!monitor) {
         return fail(monitor.error());
     }
@@ -105,11 +110,7 @@ void X11ScreenPipeline::prewarm() {
 Result<std::unique_ptr<core::PipelineHandle>> X11ScreenPipeline::start(
     const core::StreamPlan& plan, std::shared_ptr<core::FrameGate> gate, core::EventSink sink) {
     const auto t0 = Clock::now();
-    auto monitors = content_cache().fetch_for(display_, plan.display_id);
-    if (!monitors) {
-        return fail(monitors.error());
-    }
-    auto monitor = choose_display(*monitors, plan.display_id);
+    auto monitor = find_display(display_, plan.display_id);
     if (!monitor) {
         return fail(monitor.error());
     }
