@@ -205,6 +205,9 @@ std::vector<core::Display> X11Displays::displays() {
         // An output went away while it was being read; the next call sees the new layout.
         logger()->debug("monitor list incomplete error={}", error);
     }
+    if (connection_->lost()) {
+        return {};  // what was read came from Xlib's memory of a server that is gone
+    }
     DisplayNames names;
     {
         std::lock_guard lock(names_mutex_);

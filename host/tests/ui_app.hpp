@@ -29,8 +29,10 @@ inline QApplication& qt_app() {
     static char option[] = "-platform";
     static char platform[] = "offscreen";
     static char* argv[] = {name, option, platform, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Never destroyed: at exit Qt's own globals (the input device list among them) may already
+    // be gone, and tearing the application down after them crashes.
+    static auto* app = new QApplication(argc, argv);
+    return *app;
 }
 
 // Pictures a person can look at after the run, beside the built programs.
