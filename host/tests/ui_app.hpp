@@ -29,10 +29,9 @@ inline QApplication& qt_app() {
     static char option[] = "-platform";
     static char platform[] = "offscreen";
     static char* argv[] = {name, option, platform, nullptr};
-    // Never destroyed: at exit Qt's own globals (the input device list among them) may already
-    // be gone, and tearing the application down after them crashes.
-    static auto* app = new QApplication(argc, argv);
-    return *app;
+    // Deleted by the test environment of ui_app.cpp before the process exits: at exit Qt's own
+    // globals (the input device list among them) may already be gone.
+    return *new QApplication(argc, argv);
 }
 
 // Pictures a person can look at after the run, beside the built programs.
