@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spdlog/sinks/ostream_sink.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 
 #include "core/log.hpp"
 #include "host/private_file.hpp"
+#include "host/tests/log_capture.hpp"
 #include "host/trust_file.hpp"
 
 namespace mirravale::host {
@@ -550,29 +550,9 @@ TEST(HostId, MissingFileGetsAFreshRandomIdentifier) {
 
 // ---- identity -----------------------------------------------------------------------------
 
-// Catches what mirravale::store logs during one test.
-class StoreLog {
-  public:
-    StoreLog() : sink_(std::make_shared<spdlog::sinks::ostream_sink_mt>(lines_)) {
-        logger_ = log::get("mirravale::store");
-        saved_ = logger_->sinks();
-        logger_->sinks() = {sink_};
-        sink_->set_pattern("%l %v");
-        saved_level_ = logger_->level();
-        logger_->set_level(spdlog::level::trace);
-    }
-    ~StoreLog() {
-        logger_->sinks() = saved_;
-        logger_->set_level(saved_level_);
-    }
-    std::string lines() const { return lines_.str(); }
-
-  private:
-    std::ostringstream lines_;
-    std::shared_ptr<spdlog::sinks::ostream_sink_mt> sink_;
-    std::shared_ptr<spdlog::logger> logger_;
-    std::vector<spdlog::sink_ptr> saved_;
-    spdlog::level::level_enum saved_level_;
+// What mirravale::store logs during one test: "level message".
+struct StoreLog : testing::LogCapture {
+    StoreLog() : LogCapture("mirravale::store", "%l %v") {}
 };
 
 TEST(Identity, StoredPairIsUsedAsItIs) {

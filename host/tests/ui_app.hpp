@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
-#include <spdlog/sinks/ostream_sink.h>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QImage>
 #include <QString>
 
-#include "core/log.hpp"
+#include "host/tests/log_capture.hpp"
 
 namespace mirravale::host::testing {
 
@@ -41,34 +40,5 @@ inline std::filesystem::path screenshot_dir() {
     std::filesystem::create_directories(dir);
     return dir;
 }
-
-// Catches every event of one target, down to DEBUG, while it lives: "level target message".
-class LogCapture {
-  public:
-    explicit LogCapture(std::string_view target)
-        : logger_(log::get(target)),
-          sink_(std::make_shared<spdlog::sinks::ostream_sink_mt>(lines_)),
-          saved_sinks_(logger_->sinks()),
-          saved_level_(logger_->level()) {
-        sink_->set_pattern("%l %n %v");
-        logger_->sinks() = {sink_};
-        logger_->set_level(spdlog::level::debug);
-    }
-    ~LogCapture() {
-        logger_->sinks() = saved_sinks_;
-        logger_->set_level(saved_level_);
-    }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    std::string lines() const { return lines_.str(); }
-
-  private:
-    std::shared_ptr<spdlog::logger> logger_;
-    std::ostringstream lines_;
-    std::shared_ptr<spdlog::sinks::ostream_sink_mt> sink_;
-    std::vector<spdlog::sink_ptr> saved_sinks_;
-    spdlog::level::level_enum saved_level_;
-};
 
 }  // namespace mirravale::host::testing

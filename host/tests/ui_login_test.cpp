@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <spdlog/sinks/ostream_sink.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -11,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "core/log.hpp"
+#include "host/tests/log_capture.hpp"
 #include "host/ui/login.hpp"
 
 namespace mirravale::host::ui {
@@ -70,25 +69,6 @@ class EnvVar {
     std::optional<std::string> old_;
 };
 
-// Catches what mirravale::ui::login logs during one test.
-class LoginLog {
-  public:
-    LoginLog() : sink_(std::make_shared<spdlog::sinks::ostream_sink_mt>(lines_)) {
-        logger_ = log::get("mirravale::ui::login");
-        saved_ = logger_->sinks();
-        logger_->sinks() = {sink_};
-        sink_->set_pattern("%l %n %v");
-    }
-    ~LoginLog() { logger_->sinks() = saved_; }
-    std::string lines() const { return lines_.str(); }
-
-  private:
-    std::ostringstream lines_;
-    std::shared_ptr<spdlog::sinks::ostream_sink_mt> sink_;
-    std::shared_ptr<spdlog::logger> logger_;
-    std::vector<spdlog::sink_ptr> saved_;
-};
-
 // What desktop-file-validate says; empty when the file is valid.
 std::string validate(const fs::path& file) {
     const std::string command = "desktop-file-validate '" + file.string() + "' 2>&1";
@@ -111,7 +91,7 @@ struct ExecCase {
     std::string exec;
 };
 
-class ExecLine : public testing::TestWithParam<ExecCase> {};
+class ExecLine : public ::testing::TestWithParam<ExecCase> {};
 
 TEST_P(ExecLine, IsQuotedAndEscapedForDesktopEntries) {
     const auto& c = GetParam();
@@ -121,7 +101,7 @@ TEST_P(ExecLine, IsQuotedAndEscapedForDesktopEntries) {
 
 INSTANTIATE_TEST_SUITE_P(
     Login, ExecLine,
-    testing::Values(
+    ::testing::Values(
         ExecCase{"Plain", "/usr/bin/mirravale", "/usr/bin/mirravale"},
         ExecCase{"Space", "/opt/my apps/mirravale", "\"/opt/my apps/mirravale\""},
         // Quote level first (\" \$ \` \\), then the string level doubles every backslash.
@@ -139,7 +119,7 @@ TEST(Login, TurnsOnAndOffThroughTheEntryFile) {
     OpenAtLogin login(entry, "/opt/mirravale tools/bin/mirravale");
     EXPECT_FALSE(login.enabled());
 
-    LoginLog log;
+    host::testing::LogCapture log("mirravale::ui::login");
     login.toggle();  // creates the missing folders too
     EXPECT_TRUE(login.enabled());
     EXPECT_EQ(read(entry),
@@ -199,7 +179,7 @@ TEST(Login, FailuresAreLoggedAndChangeNothing) {
     put(dir.path() / "blocked", "");
     OpenAtLogin blocked(dir.path() / "blocked" / "autostart" / "mirravale.desktop", "/bin/m");
     {
-        LoginLog log;
+        host::testing::LogCapture log("mirravale::ui::login");
         blocked.toggle();
         EXPECT_EQ(log.lines(),
                   "warning mirravale::ui::login could not change Open at Login: "
@@ -214,7 +194,7 @@ TEST(Login, FailuresAreLoggedAndChangeNothing) {
     OpenAtLogin login(stuck, "/bin/m");
     ASSERT_TRUE(login.enabled());
     {
-        LoginLog log;
+        host::testing::LogCapture log("mirravale::ui::login");
         login.toggle();
         EXPECT_NE(log.lines().find("warning mirravale::ui::login could not change Open at "
                                    "Login: cannot remove " +
