@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform-linux/pattern.hpp"
+#include "platform-linux/tests/pipeline_events.hpp"
 
 namespace mirravale::platform {
 namespace {
@@ -130,32 +131,7 @@ TEST(Pattern, PaddingBeyondTheRowIsNotWritten) {
 namespace mirravale::platform {
 namespace {
 
-struct Events {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<core::PipelineEvent> events;
-    std::shared_ptr<core::FrameGate> gate = std::make_shared<core::FrameGate>(4);
-    std::uint32_t seq = 0;
-
-    core::EventSink sink() {
-        return [this](core::PipelineEvent event) {
-            std::lock_guard lock(mutex);
-            if (std::holds_alternative<core::pipeline::Frame>(event)) {
-                gate->frame_queued(++seq);
-                gate->acknowledge(seq);
-            } else {
-                gate->release();
-            }
-            events.push_back(std::move(event));
-            changed.notify_all();
-        };
-    }
-    std::size_t wait_for(std::size_t n) {
-        std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return events.size() >= n; });
-        return events.size();
-    }
-};
+using testing::Events;
 
 TEST(TestPatternPipeline, StreamsKeyframesOnRequestAndRefusesRetarget) {
     Events events;
@@ -163,7 +139,7 @@ TEST(TestPatternPipeline, StreamsKeyframesOnRequestAndRefusesRetarget) {
     const core::StreamPlan plan{1, 96, 64, 800, 60};
     auto handle = pipeline.start(plan, events.gate, events.sink());
     ASSERT_TRUE(handle) << handle.error();
-    ASSERT_GE(events.wait_for(3), 3U);
+    ASSERT_GE(events.wait_for_count(3), 3U);
 
     auto retargeted = (*handle)->retarget(core::StreamPlan{1, 128, 96, 800, 60});
     ASSERT_FALSE(retargeted);
@@ -175,7 +151,7 @@ TEST(TestPatternPipeline, StreamsKeyframesOnRequestAndRefusesRetarget) {
         before = events.events.size();
     }
     (*handle)->request_keyframe();
-    events.wait_for(before + 2);
+    events.wait_for_count(before + 2);
     handle->reset();
 
     std::lock_guard lock(events.mutex);
