@@ -140,10 +140,10 @@ class Worker {
             if (source_->lost()) {
                 return end(std::string(CONNECTION_LOST));
             }
+            motion_pending_ |= news.pointer_moved;
             auto now = Clock::now();
-            if (now >= next_pointer_poll_) {
+            if (now >= next_pointer_read()) {
                 poll_pointer();
-                next_pointer_poll_ = now + interval_;
             }
             if (now >= next_monitor_check_) {
                 if (auto gone = check_monitor()) {
@@ -261,7 +261,17 @@ class Worker {
                cursor_area(source_->cursor(), pointer->x, pointer->y).intersects(region_);
     }
 
+    // When the pointer is read next: at the frame rate while it moves or where motion is not
+    // reported, else only now and then, for warps, which report no motion.
+    Clock::time_point next_pointer_read() const {
+        if (!source_->reports_motion() || motion_pending_) {
+            return next_pointer_poll_;
+        }
+        return std::max(next_pointer_poll_, last_pointer_read_ + WARP_CHECK_PERIOD);
+    }
+
     void poll_pointer() {
+        note_pointer_read(Clock::now());
         const auto pointer = source_->pointer();
         if (pointer != pointer_) {
             // Moves elsewhere on the screen change nothing in this picture.
@@ -275,7 +285,7 @@ class Worker {
         // The cursor goes where the pointer is now, not where the last poll saw it.
         pointer_ = source_->pointer();
         const auto now = Clock::now();
-        next_pointer_poll_ = now + interval_;  // this was the poll
+        note_pointer_read(now);
         const std::uint64_t timestamp = monotonic_us(now);
         if (auto grabbed = source_->grab(region_, pointer_, *picture); !grabbed) {
             return grabbed;
@@ -287,8 +297,14 @@ class Worker {
         return {};
     }
 
+    void note_pointer_read(Clock::time_point now) {
+        motion_pending_ = false;
+        last_pointer_read_ = now;
+        next_pointer_poll_ = now + interval_;
+    }
+
     void wait() {
-        auto deadline = std::min(next_pointer_poll_, next_monitor_check_);
+        auto deadline = std::min(next_pointer_read(), next_monitor_check_);
         if (dirty_ || damage_pending_) {
             deadline = std::min(deadline, last_capture_ + interval_);
         }
@@ -321,6 +337,8 @@ class Worker {
     std::optional<PointerPosition> pointer_;
     Clock::time_point last_capture_{};
     Clock::time_point next_pointer_poll_{};
+    Clock::time_point last_pointer_read_{};
+    bool motion_pending_ = false;
     Clock::time_point next_monitor_check_{};
     bool dirty_ = false;
     bool damage_pending_ = false;

@@ -20,6 +20,9 @@ namespace mirravale::platform {
 // How often the thread looks whether its monitor is still there (RandR reports no event for
 // monitors that are added or removed).
 inline constexpr std::chrono::milliseconds MONITOR_CHECK_PERIOD{500};
+// Where the server reports pointer motion, how often the pointer is still read for the moves
+// it does not report (warps).
+inline constexpr std::chrono::milliseconds WARP_CHECK_PERIOD{100};
 // How long the release waits for the thread before leaving it to end on its own.
 inline constexpr std::chrono::seconds CAPTURE_STOP_LIMIT{2};
 

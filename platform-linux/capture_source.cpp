@@ -2,6 +2,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
@@ -25,6 +26,7 @@ struct CaptureSource::Native {
     int depth = 0;
     int damage_event = 0;
     int fixes_event = 0;
+    int input_opcode = -1;
     Damage damage = 0;
     XserverRegion parts = 0;
     bool shm = false;
@@ -85,8 +87,26 @@ Status CaptureSource::setup(Display* d) {
     if (error != 0 || lost()) {
         return fail(std::string("the display server refused to report changes"));
     }
+    reports_motion_ = select_motion(d);
     read_cursor(d);
     return {};
+}
+
+// Raw motion of every pointing device, so that a still pointer costs no polling.
+bool CaptureSource::select_motion(Display* d) {
+    Native& n = *native_;
+    int event_base = 0;
+    int error_base = 0;
+    int major = 2;
+    int minor = 0;
+    if (!XQueryExtension(d, "XInputExtension", &n.input_opcode, &event_base, &error_base) ||
+        XIQueryVersion(d, &major, &minor) != Success) {
+        return false;
+    }
+    unsigned char bits[XIMaskLen(XI_RawMotion)] = {};
+    XISetMask(bits, XI_RawMotion);
+    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+    return trap_errors(d, [&] { XISelectEvents(d, n.root, &mask, 1); }) == 0 && !lost();
 }
 
 CaptureSource::~CaptureSource() {
@@ -124,6 +144,10 @@ CaptureSource::News CaptureSource::read_events() {
                 news.damage = true;
             } else if (event.type == native_->fixes_event + XFixesCursorNotify) {
                 news.cursor_shape = true;
+            } else if (event.type == GenericEvent &&
+                       event.xcookie.extension == native_->input_opcode &&
+                       event.xcookie.evtype == XI_RawMotion) {
+                news.pointer_moved = true;
             }
         }
         if (news.cursor_shape) {

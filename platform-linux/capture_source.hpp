@@ -43,9 +43,13 @@ class CaptureSource {
     bool lost() const { return connection_->lost(); }
 
     struct News {
-        bool damage = false;        // something was drawn since the damage was last taken
-        bool cursor_shape = false;  // the cursor image changed (it has been read again)
+        bool damage = false;         // something was drawn since the damage was last taken
+        bool cursor_shape = false;   // the cursor image changed (it has been read again)
+        bool pointer_moved = false;  // a pointing device moved (where to is not said)
     };
+    // Whether pointer motion is reported as `News`; without it the pointer must be polled.
+    // Warps are never reported, only the devices' own motion.
+    bool reports_motion() const { return reports_motion_; }
     // Handles the events that have arrived, without waiting.
     News read_events();
     // Sends what is buffered; true when events wait in the queue already (do not block then).
@@ -67,6 +71,7 @@ class CaptureSource {
   private:
     CaptureSource() = default;
     Status setup(Display* d);
+    bool select_motion(Display* d);
     void read_cursor(Display* d);
     Status ensure_image(Display* d, int width, int height);
     void release_image(Display* d);
@@ -75,6 +80,7 @@ class CaptureSource {
     struct Native;
     std::unique_ptr<Native> native_;
     CursorImage cursor_;
+    bool reports_motion_ = false;
 };
 
 }  // namespace mirravale::platform

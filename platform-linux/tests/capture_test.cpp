@@ -31,6 +31,8 @@
 // Last: Xlib's macros would rename the project's own words.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <poll.h>
 #undef Status
 
 namespace mirravale::platform {
@@ -346,6 +348,28 @@ class CaptureOnX11 : public XvfbTest {
         return core::Display{};
     }
 };
+
+// A pointer that a device (here XTEST, as injected input) moves is reported, so a still
+// pointer needs no polling at the frame rate.
+TEST_F(CaptureOnX11, DeviceMotionOfThePointerIsReported) {
+    auto source = CaptureSource::open(display());
+    ASSERT_TRUE(source) << source.error();
+    ASSERT_TRUE((*source)->reports_motion());
+    Display* d = XOpenDisplay(display().c_str());
+    ASSERT_NE(d, nullptr);
+    XTestFakeMotionEvent(d, -1, 640, 480, CurrentTime);
+    XFlush(d);
+    bool moved = false;
+    for (int i = 0; i < 200 && !moved; ++i) {
+        moved = (*source)->read_events().pointer_moved;
+        pollfd wait{(*source)->descriptor(), POLLIN, 0};
+        if (!moved && !(*source)->flush()) {
+            poll(&wait, 1, 100);
+        }
+    }
+    XCloseDisplay(d);
+    EXPECT_TRUE(moved);
+}
 
 TEST_F(CaptureOnX11, CapturesTheSecondMonitorAsDrawnWithTheCursorInIt) {
     Painter painter(display());
