@@ -24,6 +24,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -164,6 +165,33 @@ int paint(const char* name) {
     }
 }
 
+// Plays a phone that acknowledges every encoded frame at once.
+class AckingPhone {
+  public:
+    explicit AckingPhone(std::function<void()> on_frame = [] {}) : on_frame_(std::move(on_frame)) {}
+
+    const std::shared_ptr<core::FrameGate> gate =
+        std::make_shared<core::FrameGate>(core::FRAMES_IN_FLIGHT);
+
+    core::EventSink sink() {
+        return [this](core::PipelineEvent event) {
+            std::lock_guard lock(mutex_);
+            if (std::holds_alternative<core::pipeline::Frame>(event)) {
+                gate->frame_queued(++seq_);
+                gate->acknowledge(seq_);
+                on_frame_();
+            } else if (std::holds_alternative<core::pipeline::Dropped>(event)) {
+                gate->release();
+            }
+        };
+    }
+
+  private:
+    std::function<void()> on_frame_;
+    std::mutex mutex_;
+    std::uint32_t seq_ = 0;
+};
+
 struct Run {
     double client_ms = 0;  // CPU per frame of the capturing process
     double server_ms = 0;  // CPU per frame of the X server
@@ -172,21 +200,10 @@ struct Run {
 
 Run ours(const Server& server) {
     std::atomic<int> frames{0};
-    auto gate = std::make_shared<core::FrameGate>(core::FRAMES_IN_FLIGHT);
-    std::mutex mutex;
-    std::uint32_t seq = 0;
-    core::EventSink sink = [&](core::PipelineEvent event) {
-        std::lock_guard lock(mutex);
-        if (std::holds_alternative<core::pipeline::Frame>(event)) {
-            gate->frame_queued(++seq);
-            gate->acknowledge(seq);
-            ++frames;
-        } else if (std::holds_alternative<core::pipeline::Dropped>(event)) {
-            gate->release();
-        }
-    };
+    AckingPhone phone([&] { ++frames; });
     platform::X11ScreenPipeline pipeline(server.display);
-    auto handle = pipeline.start(core::StreamPlan{0, WIDTH, HEIGHT, KBPS, 60}, gate, sink);
+    auto handle =
+        pipeline.start(core::StreamPlan{0, WIDTH, HEIGHT, KBPS, 60}, phone.gate, phone.sink());
     if (!handle) {
         std::printf("ours: %s\n", handle.error().c_str());
         return {};
@@ -255,20 +272,10 @@ void latency(const Server& server) {
     std::uint32_t last_seen = 0;
     std::atomic<bool> framed{false};
 
-    auto gate = std::make_shared<core::FrameGate>(core::FRAMES_IN_FLIGHT);
-    std::uint32_t seq = 0;
-    core::EventSink sink = [&](core::PipelineEvent event) {
-        if (std::holds_alternative<core::pipeline::Frame>(event)) {
-            gate->frame_queued(++seq);
-            gate->acknowledge(seq);
-            framed = true;
-        } else if (std::holds_alternative<core::pipeline::Dropped>(event)) {
-            gate->release();
-        }
-    };
+    AckingPhone phone([&] { framed = true; });
     const core::StreamPlan plan{0, WIDTH, HEIGHT, KBPS, 60};
-    auto encoder = platform::H264Encoder::create(plan, sink);
-    auto feeder = std::make_shared<platform::Feeder>(*encoder, gate, sink);
+    auto encoder = platform::H264Encoder::create(plan, phone.sink());
+    auto feeder = std::make_shared<platform::Feeder>(*encoder, phone.gate, phone.sink());
     auto monitors = platform::query_monitors(server.display);
     if (!monitors || monitors->empty()) {
         return;
@@ -357,20 +364,11 @@ void grab_alone(const Server& server) {
 }
 
 void still(const Server& server) {
-    auto gate = std::make_shared<core::FrameGate>(core::FRAMES_IN_FLIGHT);
-    std::mutex mutex;
-    std::uint32_t seq = 0;
-    core::EventSink sink = [&](core::PipelineEvent event) {
-        std::lock_guard lock(mutex);
-        if (std::holds_alternative<core::pipeline::Frame>(event)) {
-            gate->frame_queued(++seq);
-            gate->acknowledge(seq);
-        } else if (std::holds_alternative<core::pipeline::Dropped>(event)) {
-            gate->release();
-        }
-    };
+    std::atomic<unsigned> frames{0};
+    AckingPhone phone([&] { ++frames; });
     platform::X11ScreenPipeline pipeline(server.display);
-    auto handle = pipeline.start(core::StreamPlan{0, WIDTH, HEIGHT, KBPS, 60}, gate, sink);
+    auto handle =
+        pipeline.start(core::StreamPlan{0, WIDTH, HEIGHT, KBPS, 60}, phone.gate, phone.sink());
     if (!handle) {
         std::printf("still: %s\n", handle.error().c_str());
         return;
@@ -383,7 +381,7 @@ void still(const Server& server) {
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     std::printf("still screen: pipeline %.2f%% of a core, X server %.2f%%, %u frames in %.0f s\n",
                 (cpu_seconds(RUSAGE_SELF) - c0) * 100 / seconds,
-                (process_cpu(server.pid) - s0) * 100 / seconds, seq, seconds);
+                (process_cpu(server.pid) - s0) * 100 / seconds, frames.load(), seconds);
     handle->reset();
 }
 

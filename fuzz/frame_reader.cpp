@@ -7,91 +7,13 @@
 #include <cstdint>
 #include <cstring>
 #include <span>
-#include <variant>
 
+#include "tools/phone/codec.hpp"
 #include "wire/messages.hpp"
 
 namespace {
 
 using namespace mirravale::wire;
-
-// The phone's direction, written here only to check the decoder against it.
-struct ClientWriter {
-    Bytes& out;
-
-    void operator()(const client::Hello& m) {
-        put::u8(out, 0x01);
-        put::u16(out, m.version);
-        put::raw(out, m.device_id);
-        put::str(out, m.device_name);
-        put::str(out, m.app_version);
-        if (const auto* code = std::get_if<HelloAuth::PairingCode>(&m.auth.kind)) {
-            put::u8(out, 1);
-            put::str(out, code->code);
-        } else {
-            put::u8(out, 2);
-            put::raw(out, std::get<HelloAuth::Token>(m.auth.kind).token);
-        }
-    }
-    void operator()(const client::StreamRequest& m) {
-        put::u8(out, 0x02);
-        put::u32(out, m.display_id);
-        put::u16(out, m.max_width);
-        put::u16(out, m.max_height);
-        put::u8(out, m.fps);
-        put::u32(out, m.bitrate_kbps);
-        put::u8(out, static_cast<std::uint8_t>(m.codec));
-    }
-    void operator()(const client::KeyframeRequest&) { put::u8(out, 0x03); }
-    void operator()(const client::FrameAck& m) {
-        put::u8(out, 0x04);
-        put::u32(out, m.seq);
-    }
-    void operator()(const client::Ping& m) {
-        put::u8(out, 0x05);
-        put::u64(out, m.nonce);
-    }
-    void operator()(const client::Goodbye& m) {
-        put::u8(out, 0x06);
-        put::u8(out, static_cast<std::uint8_t>(m.reason));
-    }
-    void operator()(const client::PointerAbsolute& m) {
-        put::u8(out, 0x10);
-        put::f32(out, m.x);
-        put::f32(out, m.y);
-    }
-    void operator()(const client::PointerRelative& m) {
-        put::u8(out, 0x11);
-        put::f32(out, m.dx);
-        put::f32(out, m.dy);
-    }
-    void operator()(const client::PointerButton& m) {
-        put::u8(out, 0x12);
-        put::u8(out, static_cast<std::uint8_t>(m.button));
-        put::boolean(out, m.pressed);
-        put::u8(out, m.clicks);
-    }
-    void operator()(const client::Scroll& m) {
-        put::u8(out, 0x13);
-        put::f32(out, m.dx);
-        put::f32(out, m.dy);
-        put::u8(out, static_cast<std::uint8_t>(m.phase));
-    }
-    void operator()(const client::Key& m) {
-        put::u8(out, 0x14);
-        put::u16(out, m.keycode);
-        put::boolean(out, m.pressed);
-        put::u8(out, m.modifiers.bits);
-    }
-    void operator()(const client::Text& m) {
-        put::u8(out, 0x15);
-        put::str(out, m.text);
-    }
-    void operator()(const client::FollowPointer& m) {
-        put::u8(out, 0x16);
-        put::boolean(out, m.enabled);
-    }
-};
 
 void check(bool holds) {
     if (!holds) {
@@ -110,9 +32,10 @@ void check_decode(std::span<const std::uint8_t> body) {
         }
         return;
     }
-    Bytes again;
-    std::visit(ClientWriter{again}, decoded->message);
-    check(again.size() == body.size() && std::memcmp(again.data(), body.data(), body.size()) == 0);
+    // The phone's encoder writes the frame again, length prefix first.
+    const auto again = mirravale::phone::encode(*decoded);
+    check(again.size() == 4 + body.size() &&
+          std::memcmp(again.data() + 4, body.data(), body.size()) == 0);
 }
 
 }  // namespace
